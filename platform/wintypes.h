@@ -17,6 +17,7 @@ typedef char CHAR;
 typedef std::uintptr_t UINT_PTR;
 typedef std::intptr_t INT_PTR;
 typedef std::uintptr_t ULONG_PTR;
+typedef std::uintptr_t DWORD_PTR;
 typedef std::intptr_t LONG_PTR;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
@@ -41,3 +42,6 @@ typedef void* HANDLE;
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
 #define INFINITE 0xFFFFFFFFu
+
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
