@@ -21,10 +21,14 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QString>
 #include <QTimer>
 
 #include <vector>
+
+class QPainter;
 
 
 class TextEditWidget : public QAbstractScrollArea {
@@ -57,7 +61,8 @@ public:
     // a read-only control too: read-only only stops the user.
     void replaceSelection(const QString& text);
 
-    // Brings the caret's line into view at the next display refresh.
+    // Brings the caret's line into view at the next display refresh (a
+    // replacement does so as well, as the classic control does).
     void scrollToCaret();
     // The first line shown, and a vertical scroll by whole lines (negative
     // goes up), clamped to the text.
@@ -121,10 +126,11 @@ private:
         bool operator==(const Geometry&) const = default;
     };
 
+    bool updateLayoutInputs();
     void ensureLayout();
     void relayoutAll();
     void layoutParagraph(Paragraph& para) const;
-    void appendToLastParagraph(const QChar* chars, int count);
+    void appendToLastParagraph(int count);
     void replaceRange(int start, int end, const QString& text);
     void renumberFrom(size_t index);
     Fixed charWidth(const QChar* paragraph, int offset, Fixed x) const;
@@ -142,12 +148,12 @@ private:
 
     int visibleLines() const;
     int maxTopLine() const;
-    void setTopLine(int line);
-    int lineHeight() const { return m_lineHeight; }
+    void applyPendingView();
     QRect caretRect() const;
     void scheduleRefresh();
     void refresh();
     void restartBlink();
+    void drawLine(QPainter& painter, int line, int y, const QRect& area) const;
 
     void moveCaret(int pos, bool select, bool atLineEnd = false);
     void userReplace(const QString& text);
@@ -173,6 +179,8 @@ private:
     // Layout inputs.
     Geometry m_geometry;
     bool m_fontDirty = true;
+    QFont m_layoutFont;
+    QFontMetricsF m_metrics{QFont()};
     Fixed m_wrapWidth = 0;
     Fixed m_tabWidth = 0;
     int m_lineHeight = 1;
