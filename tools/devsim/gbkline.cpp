@@ -1,0 +1,7 @@
+#include "tools/devsim/gbkline.h"
+
+namespace devsim {
+
+const char kGbkTemperatureLine[] = "温度 25.0 度";
+
+} // namespace devsim
