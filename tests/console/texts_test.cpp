@@ -58,21 +58,4 @@ TEST(Texts, ChineseTextsAreDoubleByteInTheWindowCodePage)
     EXPECT_EQ(static_cast<unsigned char>(kTextOpenPort[0]), 0xB4u);  // 打
 }
 
-TEST(Texts, SettingsListsInTheirMeaningfulOrder)
-{
-    const std::vector<std::string> ports(kPortItems, kPortItems + kPortItemCount);
-    const std::vector<std::string> bauds(kBaudItems, kBaudItems + kBaudItemCount);
-    const std::vector<std::string> parities(kParityItems, kParityItems + kParityItemCount);
-    const std::vector<std::string> dataBits(kDataBitsItems, kDataBitsItems + kDataBitsItemCount);
-    const std::vector<std::string> stopBits(kStopBitsItems, kStopBitsItems + kStopBitsItemCount);
-    EXPECT_EQ(ports, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
-    EXPECT_EQ(bauds, (std::vector<std::string>{"300", "600", "1200", "2400", "4800", "9600",
-                                               "19200", "38400"}));
-    EXPECT_EQ(parities, (std::vector<std::string>{"NONE", "ODD", "EVEN"}));
-    EXPECT_EQ(dataBits, (std::vector<std::string>{"8", "7", "6"}));
-    EXPECT_EQ(stopBits, (std::vector<std::string>{"1", "2"}));
-    EXPECT_STREQ(kBaudItems[kDefaultBaudIndex], "9600");
-    EXPECT_STREQ(kPortItems[kDefaultPortIndex], "COM1");
-}
-
 } // namespace

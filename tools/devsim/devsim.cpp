@@ -399,14 +399,20 @@ void DeviceSimulator::run()
             hangUpNow = true;
         if (hangUpNow)
             break;
+        // Bytes the pty has not taken yet. Past kFloodChunk nobody is reading:
+        // a periodic line is then lost, as on a line nobody listens to, and a
+        // stream waits for room instead of piling up in memory.
+        const bool backedUp = pending.size() - pendingStart >= kFloodChunk;
         if (nextLine >= 0 && now >= nextLine) {
-            pending += expandLine(opt.line, ++lineNumber);
+            ++lineNumber;
+            if (!backedUp)
+                pending += expandLine(opt.line, lineNumber);
             const std::int64_t period = static_cast<std::int64_t>(opt.periodMs) * kNsPerMs;
             nextLine += period;
             if (nextLine <= now)  // fell behind: go on from now, no burst of lines
                 nextLine = now + period;
         }
-        if (nextChunk >= 0 && now >= nextChunk) {
+        if (nextChunk >= 0 && now >= nextChunk && !backedUp) {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, streamLeft));
             pending += payload.next(n);
             streamLeft -= n;
@@ -468,8 +474,10 @@ void DeviceSimulator::run()
             m_changed.notify_all();
         }
 
+        // A stream held back by a full pty is woken by POLLOUT, not the timer.
+        const bool streamWaits = pending.size() - pendingStart >= kFloodChunk;
         std::int64_t deadline = -1;
-        for (const std::int64_t at : {begun ? -1 : beginAt, nextLine, nextChunk, hangUpAt})
+        for (const std::int64_t at : {begun ? -1 : beginAt, nextLine, streamWaits ? -1 : nextChunk, hangUpAt})
             if (at >= 0 && (deadline < 0 || at < deadline))
                 deadline = at;
         if (!ArmTimer(m_timer, deadline)) {

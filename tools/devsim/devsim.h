@@ -20,7 +20,8 @@
 //
 // Threads. Each simulator runs one thread of its own that waits in poll() on
 // the master, an inotify descriptor, a timerfd and an eventfd; it never polls
-// on a timer of its own. All public members may be called from any thread.
+// in a loop. Between start() and stop(), the other public members
+// may be called from any thread; start() and stop() are the owner's.
 #pragma once
 
 #include <chrono>

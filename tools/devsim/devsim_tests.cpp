@@ -148,21 +148,31 @@ TEST(DeviceSimulator, FloodArrivesWholeAndInOrder)
 
 TEST(DeviceSimulator, StreamAtARateThenStops)
 {
-    devsim::Options options;
-    options.streamBytes = 1000;
-    options.rateBytesPerSecond = 50000;
-    options.payload = devsim::Payload::Text;
-    options.startOn = devsim::StartOn::Now;
-    devsim::DeviceSimulator sim;
-    std::string error;
-    ASSERT_TRUE(sim.start(options, &error)) << error;
-    Fd line(OpenLine(sim.slavePath()));
-    ASSERT_GE(line.get(), 0);
-    const std::string got = ReadBytes(line.get(), options.streamBytes);
-    EXPECT_EQ(got, devsim::PayloadSource(devsim::Payload::Text, 1).next(options.streamBytes));
-    ASSERT_TRUE(sim.waitFor([](const devsim::Status& s) { return s.trafficDone; },
-                            std::chrono::milliseconds(kGuardMs)));
-    EXPECT_EQ(sim.status().sent, options.streamBytes);
+    struct Case {
+        const char* name;
+        std::uint64_t bytes;
+        std::uint64_t rate;
+    };
+    // The second outruns the pty's buffer long before the reader comes, so
+    // it must wait for room and go on when the reader drains the line.
+    for (const Case& c : {Case{"paced", 1000, 50000}, Case{"outruns_the_pty", 60000, 1000000000}}) {
+        SCOPED_TRACE(c.name);
+        devsim::Options options;
+        options.streamBytes = c.bytes;
+        options.rateBytesPerSecond = c.rate;
+        options.payload = devsim::Payload::Text;
+        options.startOn = devsim::StartOn::Now;
+        devsim::DeviceSimulator sim;
+        std::string error;
+        ASSERT_TRUE(sim.start(options, &error)) << error;
+        Fd line(OpenLine(sim.slavePath()));
+        ASSERT_GE(line.get(), 0);
+        const std::string got = ReadBytes(line.get(), c.bytes);
+        EXPECT_TRUE(got == devsim::PayloadSource(devsim::Payload::Text, 1).next(c.bytes)) << got.size();
+        ASSERT_TRUE(sim.waitFor([](const devsim::Status& s) { return s.trafficDone; },
+                                std::chrono::milliseconds(kGuardMs)));
+        EXPECT_EQ(sim.status().sent, c.bytes);
+    }
 }
 
 TEST(DeviceSimulator, StartsOnTheFirstReceivedByte)
