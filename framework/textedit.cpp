@@ -465,6 +465,20 @@ int TextEditWidget::lineCount() const
     return m_lineCount;
 }
 
+int TextEditWidget::lineStart(int line) const
+{
+    const_cast<TextEditWidget*>(this)->ensureLayout();
+    if (line < 0 || line >= m_lineCount)
+        return -1;
+    return lineStartPos(line);
+}
+
+int TextEditWidget::wrapWidth() const
+{
+    const_cast<TextEditWidget*>(this)->ensureLayout();
+    return m_wrapWidth / kFixedOne;
+}
+
 void TextEditWidget::setSelection(int start, int end)
 {
     const int size = length();

@@ -48,6 +48,10 @@ public:
     // Lines shown, each wrapped line counted; 1 for an empty text, and a text
     // ending in '\n' has an empty last line. Constant time.
     int lineCount() const;
+    // Position of the first character of a line, -1 when there is no such line.
+    int lineStart(int line) const;
+    // The width, in pixels, that lines wrap at.
+    int wrapWidth() const;
 
     // The selection runs from the anchor to the caret (the caret is at `end`).
     // Both are clamped to [0, length()]. The view does not move: see
