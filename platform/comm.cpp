@@ -1,0 +1,185 @@
+// The communication calls: each checks its fault seam and its handle, then
+// leaves the work to the port.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/commlogic.h"
+#include "platform/errors.h"
+#include "platform/faults.h"
+#include "platform/port.h"
+#include "platform/winbase.h"
+
+using platform::Fail;
+using platform::Port;
+
+namespace {
+
+// "COMn" or "\\.\COMn", n from 1 to 255; 0 for any other name.
+int PortNumber(const char* name)
+{
+    if (!name)
+        return 0;
+    if (std::strncmp(name, "\\\\.\\", 4) == 0)
+        name += 4;
+    if (strncasecmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9')
+        return 0;
+    int number = 0;
+    for (const char* p = name + 3; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        number = number * 10 + (*p - '0');
+        if (number > 255)
+            return 0;
+    }
+    return number;
+}
+
+std::shared_ptr<Port> PortOf(HANDLE handle)
+{
+    std::shared_ptr<Port> port = platform::LookupHandleAs<Port>(handle);
+    if (!port)
+        Fail(ERROR_INVALID_HANDLE);
+    return port;
+}
+
+} // namespace
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+{
+    if (platform::faults::Due("CreateFileA"))
+        return INVALID_HANDLE_VALUE;
+    const int number = PortNumber(lpFileName);
+    if (!number) {
+        Fail(ERROR_FILE_NOT_FOUND); // this layer has devices, not files
+        return INVALID_HANDLE_VALUE;
+    }
+    // A communications device is opened as it exists, unshared, with no template.
+    if (dwShareMode != 0 || dwCreationDisposition != OPEN_EXISTING || hTemplateFile) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const DWORD access = GENERIC_READ | GENERIC_WRITE;
+    if (lpSecurityAttributes || (dwDesiredAccess & access) != access || !(dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED)) {
+        Fail(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    char variable[16];
+    std::snprintf(variable, sizeof variable, "TAVRIN_COM%d", number);
+    const char* configured = std::getenv(variable);
+    const std::string path = configured ? configured : "/dev/ttyS" + std::to_string(number - 1);
+    std::shared_ptr<Port> port = Port::Open(path.c_str());
+    if (!port)
+        return INVALID_HANDLE_VALUE;
+    return platform::InsertHandle(std::move(port));
+}
+
+BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
+{
+    if (platform::faults::Due("SetCommTimeouts"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpCommTimeouts)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return port->SetTimeouts(*lpCommTimeouts);
+}
+
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask)
+{
+    if (platform::faults::Due("SetCommMask"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->SetMask(dwEvtMask) : FALSE;
+}
+
+BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask)
+{
+    if (platform::faults::Due("GetCommMask"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->GetMask(lpEvtMask) : FALSE;
+}
+
+BOOL GetCommState(HANDLE hFile, LPDCB lpDCB)
+{
+    if (platform::faults::Due("GetCommState"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->GetState(lpDCB) : FALSE;
+}
+
+BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
+{
+    if (platform::faults::Due("SetCommState"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    if (!port)
+        return FALSE;
+    if (!lpDCB)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return port->SetState(*lpDCB);
+}
+
+BOOL BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB)
+{
+    if (platform::faults::Due("BuildCommDCBA"))
+        return FALSE;
+    if (!platform::ParseCommDefinition(lpDef, lpDCB))
+        return Fail(ERROR_INVALID_PARAMETER);
+    return TRUE;
+}
+
+BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped)
+{
+    if (platform::faults::Due("WaitCommEvent"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->WaitEvent(lpEvtMask, lpOverlapped) : FALSE;
+}
+
+BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
+{
+    if (platform::faults::Due("ClearCommError"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->ClearError(lpErrors, lpStat) : FALSE;
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped)
+{
+    if (platform::faults::Due("ReadFile"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped) : FALSE;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped)
+{
+    if (platform::faults::Due("WriteFile"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped) : FALSE;
+}
+
+BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
+{
+    if (platform::faults::Due("GetOverlappedResult"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->Result(lpOverlapped, lpNumberOfBytesTransferred, bWait) : FALSE;
+}
+
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
+{
+    if (platform::faults::Due("PurgeComm"))
+        return FALSE;
+    auto port = PortOf(hFile);
+    return port ? port->Purge(dwFlags) : FALSE;
+}

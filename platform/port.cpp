@@ -1,0 +1,699 @@
+#include "platform/port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/timerfd.h>
+
+#include "platform/errors.h"
+#include "platform/event.h"
+#include "platform/faults.h"
+
+namespace platform {
+namespace {
+
+int OpenRetrying(const char* path)
+{
+    for (;;) {
+        const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+}
+
+int SetAttrRetrying(int fd, const termios& t)
+{
+    for (;;) {
+        const int result = ::tcsetattr(fd, TCSANOW, &t);
+        if (result == 0 || errno != EINTR)
+            return result;
+    }
+}
+
+} // namespace
+
+std::shared_ptr<Port> Port::Open(const char* path)
+{
+    UniqueFd tty(OpenRetrying(path));
+    if (!tty) {
+        FailWithErrno(errno);
+        return nullptr;
+    }
+    termios current;
+    if (::tcgetattr(tty.get(), &current) != 0) {
+        FailWithErrno(errno);
+        return nullptr;
+    }
+    // Exclusive, as a Windows port is: flock stops a second open by us or any
+    // program that locks, even as root; TIOCEXCL stops those that do not lock
+    // (except root's).
+    int locked;
+    while ((locked = ::flock(tty.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        if (errno == EWOULDBLOCK)
+            Fail(ERROR_ACCESS_DENIED);
+        else
+            FailWithErrno(errno);
+        return nullptr;
+    }
+    if (::ioctl(tty.get(), TIOCEXCL) != 0) {
+        FailWithErrno(errno);
+        return nullptr;
+    }
+    // A device without modem lines has no line at all (a pseudo-terminal).
+    int lines;
+    bool hasLine = true;
+    if (::ioctl(tty.get(), TIOCMGET, &lines) != 0) {
+        if (errno != ENOTTY && errno != EINVAL) {
+            FailWithErrno(errno);
+            return nullptr;
+        }
+        hasLine = false;
+    }
+    // A port carries raw bytes from the start: a terminal left in canonical
+    // mode would otherwise hold input back, or read an end-of-file character
+    // as a hang-up.
+    DCB dcb = InitialDcb(current);
+    termios raw;
+    if (const DWORD error = TermiosFromDcb(dcb, hasLine, current, &raw)) {
+        Fail(error);
+        return nullptr;
+    }
+    if (SetAttrRetrying(tty.get(), raw) != 0 || ::tcgetattr(tty.get(), &current) != 0) {
+        FailWithErrno(errno);
+        return nullptr;
+    }
+    DcbFromTermios(current, hasLine, &dcb);
+
+    UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!wake || !timer) {
+        FailWithErrno(errno);
+        return nullptr;
+    }
+    std::shared_ptr<Port> port(new Port(std::move(tty), std::move(wake), std::move(timer), hasLine, dcb));
+    if (const int error = ::pthread_create(&port->m_reader, nullptr, &Port::ReaderMain, port.get())) {
+        FailWithErrno(error);
+        return nullptr;
+    }
+    port->m_readerStarted = true;
+    return port;
+}
+
+Port::Port(UniqueFd tty, UniqueFd wake, UniqueFd timer, bool hasLine, const DCB& dcb)
+    : m_tty(std::move(tty)), m_wake(std::move(wake)), m_timer(std::move(timer)), m_hasLine(hasLine),
+      m_ring(kQueueSize), m_dcb(dcb)
+{
+}
+
+Port::~Port()
+{
+    Close();
+}
+
+void Port::Close()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing)
+            return;
+        m_closing = true;
+        if (m_wait)
+            FinishWait(ERROR_OPERATION_ABORTED, 0);
+        if (m_read)
+            Finish(m_read, ERROR_OPERATION_ABORTED);
+        if (m_write)
+            Finish(m_write, ERROR_OPERATION_ABORTED);
+    }
+    Wake();
+    if (m_readerStarted)
+        ::pthread_join(m_reader, nullptr);
+    std::lock_guard lock(m_mutex);
+    if (m_tty) {
+        // Exclusivity outlives the descriptor on some terminals; give it back.
+        // The device may be gone, so failure here is expected and harmless.
+        ::ioctl(m_tty.get(), TIOCNXCL);
+        m_tty.reset(); // releases the flock too
+    }
+}
+
+void* Port::ReaderMain(void* self)
+{
+    static_cast<Port*>(self)->Run();
+    return nullptr;
+}
+
+void Port::Run()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_closing) {
+        ArmTimer();
+        short ttyEvents = 0;
+        if (!m_gone) {
+            if (m_size < kQueueSize)
+                ttyEvents |= POLLIN;
+            if (m_write)
+                ttyEvents |= POLLOUT;
+        }
+        m_stalled = !m_gone && m_size == kQueueSize;
+        // A descriptor with nothing asked of it is left out altogether: a
+        // hung-up terminal would otherwise report POLLHUP on every call.
+        pollfd fds[3] = {
+            {m_wake.get(), POLLIN, 0},
+            {m_timer.get(), POLLIN, 0},
+            {ttyEvents ? m_tty.get() : -1, ttyEvents, 0},
+        };
+        lock.unlock();
+        const int ready = ::poll(fds, 3, -1);
+        const int error = errno;
+        lock.lock();
+        faults::CountReaderWakeup();
+        if (ready < 0) {
+            if (error == EINTR)
+                continue;
+            // Nothing more can be waited for; end the port's traffic rather
+            // than spin on a failing poll.
+            MarkGone(ErrorFromErrno(error));
+            return;
+        }
+        std::uint64_t count;
+        if (fds[0].revents & POLLIN)
+            while (::read(m_wake.get(), &count, sizeof count) < 0 && errno == EINTR) {
+            }
+        if (fds[1].revents & POLLIN) {
+            while (::read(m_timer.get(), &count, sizeof count) < 0 && errno == EINTR) {
+            }
+            m_armed.reset();
+            ExpireDeadlines();
+        }
+        if (fds[2].revents && !m_gone)
+            ReadDevice(fds[2].revents);
+        if ((fds[2].revents & POLLOUT) && m_write && !m_gone)
+            ContinueWrite();
+    }
+}
+
+void Port::ReadDevice(short revents)
+{
+    if (!(revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
+        return;
+    const CommSnapshot before = Snapshot();
+    std::optional<DWORD> gone;
+    while (m_size < kQueueSize) {
+        const size_t tail = (m_head + m_size) % kQueueSize;
+        const size_t room = std::min(kQueueSize - m_size, kQueueSize - tail);
+        const ssize_t n = ::read(m_tty.get(), &m_ring[tail], room);
+        if (n > 0) {
+            m_size += static_cast<size_t>(n);
+            m_seen.received += static_cast<std::uint64_t>(n);
+            m_seen.flagChars += static_cast<std::uint64_t>(
+                std::count(m_ring.begin() + tail, m_ring.begin() + tail + n, static_cast<BYTE>(m_dcb.EvtChar)));
+            if (static_cast<size_t>(n) < room)
+                break; // the device had no more
+            continue;
+        }
+        if (n == 0) {
+            gone = ERROR_DEVICE_NOT_CONNECTED; // hang-up: the other end is gone
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN) {
+            if (revents & (POLLHUP | POLLERR | POLLNVAL))
+                gone = ERROR_DEVICE_NOT_CONNECTED;
+            break;
+        }
+        gone = ErrorFromErrno(errno);
+        break;
+    }
+    FeedPendingRead();
+    RaiseEvents(before);
+    if (gone)
+        MarkGone(*gone);
+}
+
+void Port::ContinueWrite()
+{
+    PendingTransfer& w = *m_write;
+    while (w.done < w.length) {
+        const ssize_t n = ::write(m_tty.get(), w.data + w.done, w.length - w.done);
+        if (n > 0) {
+            w.done += static_cast<DWORD>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            return;
+        const DWORD error = n < 0 ? ErrorFromErrno(errno) : ERROR_GEN_FAILURE;
+        if (error == ERROR_DEVICE_NOT_CONNECTED)
+            MarkGone(error); // completes the write as well
+        else
+            Finish(m_write, error);
+        return;
+    }
+    Finish(m_write, ERROR_SUCCESS);
+}
+
+void Port::ExpireDeadlines()
+{
+    const Clock::time_point now = Clock::now();
+    auto due = [now](const std::optional<Clock::time_point>& t) { return t && *t <= now; };
+    // A timed-out transfer succeeds with what it moved, as on Windows.
+    if (m_read && (due(m_read->total) || due(m_read->nextByte)))
+        Finish(m_read, ERROR_SUCCESS);
+    if (m_write && due(m_write->total))
+        Finish(m_write, ERROR_SUCCESS);
+}
+
+void Port::ArmTimer()
+{
+    std::optional<Clock::time_point> next;
+    auto consider = [&next](const std::optional<Clock::time_point>& t) {
+        if (t && (!next || *t < *next))
+            next = t;
+    };
+    if (m_read) {
+        consider(m_read->total);
+        consider(m_read->nextByte);
+    }
+    if (m_write)
+        consider(m_write->total);
+    if (next == m_armed)
+        return;
+    itimerspec spec{};
+    if (next) {
+        // steady_clock is CLOCK_MONOTONIC. Zero would disarm the timer, so a
+        // time at or before the clock's start becomes its first nanosecond.
+        long long since = std::chrono::duration_cast<std::chrono::nanoseconds>(next->time_since_epoch()).count();
+        since = std::max(since, 1LL);
+        spec.it_value.tv_sec = static_cast<time_t>(since / 1000000000);
+        spec.it_value.tv_nsec = static_cast<long>(since % 1000000000);
+    }
+    if (::timerfd_settime(m_timer.get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+        m_armed = next;
+    else
+        MarkGone(ErrorFromErrno(errno)); // deadlines could no longer be kept
+}
+
+void Port::Wake()
+{
+    const std::uint64_t one = 1;
+    // EAGAIN means the counter is full, so the reader is due to wake anyway.
+    while (::write(m_wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void Port::FeedPendingRead()
+{
+    if (!m_read || m_size == 0)
+        return;
+    PendingTransfer& r = *m_read;
+    r.done += static_cast<DWORD>(Pop(r.data + r.done, std::min<size_t>(m_size, r.length - r.done)));
+    if (r.done == r.length || r.anyByte) {
+        Finish(m_read, ERROR_SUCCESS);
+        return;
+    }
+    if (r.interval)
+        r.nextByte = Clock::now() + std::chrono::milliseconds(r.interval);
+}
+
+void Port::RaiseEvents(const CommSnapshot& before)
+{
+    m_history |= CommEventsBetween(before, Snapshot(), m_mask);
+    if (m_wait && m_history)
+        FinishWait(ERROR_SUCCESS, std::exchange(m_history, 0));
+}
+
+void Port::MarkGone(DWORD error)
+{
+    if (m_gone)
+        return;
+    const CommSnapshot before = Snapshot();
+    m_gone = true;
+    m_goneError = error;
+    m_seen.errors |= CE_IOE;
+    RaiseEvents(before);
+    // What is still outstanding cannot finish any more.
+    if (m_wait)
+        FinishWait(error, 0);
+    if (m_read)
+        Finish(m_read, m_read->done ? ERROR_SUCCESS : error);
+    if (m_write)
+        Finish(m_write, error);
+}
+
+void Port::Finish(std::optional<PendingTransfer>& slot, DWORD error)
+{
+    const PendingTransfer transfer = *slot;
+    slot.reset();
+    Complete(transfer.ov, error, transfer.done);
+}
+
+void Port::FinishWait(DWORD error, DWORD events)
+{
+    const PendingWait wait = *m_wait;
+    m_wait.reset();
+    *wait.events = events;
+    Complete(wait.ov, error, error == ERROR_SUCCESS ? sizeof(DWORD) : 0);
+}
+
+void Port::Complete(LPOVERLAPPED ov, DWORD error, DWORD count)
+{
+    ov->InternalHigh = count;
+    ov->Internal = error;
+    SignalEventHandle(ov->hEvent);
+    m_completed.notify_all();
+}
+
+CommSnapshot Port::Snapshot() const
+{
+    return m_seen;
+}
+
+BOOL Port::Usable() const
+{
+    if (m_closing)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (m_gone)
+        return Fail(m_goneError);
+    return TRUE;
+}
+
+size_t Port::Pop(BYTE* out, size_t count)
+{
+    count = std::min(count, m_size);
+    const size_t first = std::min(count, kQueueSize - m_head);
+    std::memcpy(out, &m_ring[m_head], first);
+    std::memcpy(out + first, &m_ring[0], count - first);
+    m_head = (m_head + count) % kQueueSize;
+    m_size -= count;
+    // The reader stopped reading the device while the queue was full; half
+    // empty is worth one wake-up.
+    if (m_stalled && m_size <= kQueueSize / 2) {
+        m_stalled = false;
+        Wake();
+    }
+    return count;
+}
+
+BOOL Port::DeviceFailed(int error)
+{
+    const DWORD code = ErrorFromErrno(error);
+    if (code == ERROR_DEVICE_NOT_CONNECTED)
+        MarkGone(code);
+    return Fail(code);
+}
+
+BOOL Port::SetTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    if (timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == MAXDWORD
+        && timeouts.ReadTotalTimeoutConstant == MAXDWORD)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    if (!Usable())
+        return FALSE;
+    m_timeouts = timeouts;
+    return TRUE;
+}
+
+BOOL Port::SetMask(DWORD mask)
+{
+    if (mask & ~DWORD{0x1FFF})
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (mask & ~kSupportedEvents)
+        return Fail(ERROR_NOT_SUPPORTED);
+    std::lock_guard lock(m_mutex);
+    if (!Usable())
+        return FALSE;
+    m_mask = mask;
+    m_history = 0;
+    if (m_wait)
+        FinishWait(ERROR_SUCCESS, 0);
+    return TRUE;
+}
+
+BOOL Port::GetMask(LPDWORD mask)
+{
+    if (!mask)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    // Still answered once the device is gone, so that what was queued before
+    // can be read out.
+    if (m_closing)
+        return Fail(ERROR_INVALID_HANDLE);
+    *mask = m_mask;
+    return TRUE;
+}
+
+BOOL Port::GetState(LPDCB dcb)
+{
+    if (!dcb)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    if (!Usable())
+        return FALSE;
+    termios t;
+    if (::tcgetattr(m_tty.get(), &t) != 0)
+        return DeviceFailed(errno);
+    *dcb = m_dcb;
+    DcbFromTermios(t, m_hasLine, dcb);
+    return TRUE;
+}
+
+BOOL Port::SetState(const DCB& dcb)
+{
+    std::lock_guard lock(m_mutex);
+    if (!Usable())
+        return FALSE;
+    termios before;
+    if (::tcgetattr(m_tty.get(), &before) != 0)
+        return DeviceFailed(errno);
+    termios wanted;
+    if (const DWORD error = TermiosFromDcb(dcb, m_hasLine, before, &wanted))
+        return Fail(error);
+    int linesBefore = 0;
+    if (m_hasLine && ::ioctl(m_tty.get(), TIOCMGET, &linesBefore) != 0)
+        return DeviceFailed(errno);
+
+    // One tcsetattr for the whole setting, then read back: Linux reports
+    // success when any part of a setting took.
+    termios got;
+    if (SetAttrRetrying(m_tty.get(), wanted) != 0 || ::tcgetattr(m_tty.get(), &got) != 0) {
+        const int error = errno;
+        SetAttrRetrying(m_tty.get(), before);
+        return DeviceFailed(error);
+    }
+    if (!HoldsSettings(wanted, got)) {
+        SetAttrRetrying(m_tty.get(), before);
+        return Fail(ERROR_NOT_SUPPORTED);
+    }
+    if (m_hasLine) {
+        int raise, drop;
+        ModemLinesFromDcb(dcb, &raise, &drop);
+        if ((raise && ::ioctl(m_tty.get(), TIOCMBIS, &raise) != 0)
+            || (drop && ::ioctl(m_tty.get(), TIOCMBIC, &drop) != 0)) {
+            const int error = errno;
+            ::ioctl(m_tty.get(), TIOCMSET, &linesBefore);
+            SetAttrRetrying(m_tty.get(), before);
+            return DeviceFailed(error);
+        }
+    }
+    m_dcb = dcb;
+    return TRUE;
+}
+
+BOOL Port::WaitEvent(LPDWORD events, LPOVERLAPPED ov)
+{
+    if (!events || !ov)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    if (m_closing)
+        return Fail(ERROR_INVALID_HANDLE);
+    // Checked before the OVERLAPPED is touched: it may be the outstanding
+    // wait's own.
+    if (m_wait || m_mask == 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    ResetEventHandle(ov->hEvent);
+    ov->InternalHigh = 0;
+    if (m_history) {
+        *events = std::exchange(m_history, 0);
+        Complete(ov, ERROR_SUCCESS, sizeof(DWORD));
+        return TRUE;
+    }
+    if (m_gone) {
+        ov->Internal = m_goneError;
+        return Fail(m_goneError);
+    }
+    ov->Internal = STATUS_PENDING;
+    *events = 0;
+    m_wait = PendingWait{events, ov};
+    return Fail(ERROR_IO_PENDING);
+}
+
+BOOL Port::ClearError(LPDWORD errors, LPCOMSTAT stat)
+{
+    std::lock_guard lock(m_mutex);
+    // Answered once the device is gone too: the queue may still hold bytes.
+    if (m_closing)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (errors)
+        *errors = std::exchange(m_seen.errors, 0);
+    if (stat) {
+        *stat = COMSTAT{};
+        stat->cbInQue = static_cast<DWORD>(m_size);
+        stat->cbOutQue = m_write ? m_write->length - m_write->done : 0;
+    }
+    return TRUE;
+}
+
+BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
+{
+    if (!ov || (!buffer && length))
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    if (m_closing)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (m_read)
+        return Fail(ERROR_BUSY);
+    ResetEventHandle(ov->hEvent);
+    BYTE* data = static_cast<BYTE*>(buffer);
+    const DWORD got = static_cast<DWORD>(Pop(data, length));
+    const COMMTIMEOUTS& t = m_timeouts;
+    const bool atOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0
+        && t.ReadTotalTimeoutConstant == 0;
+    const bool anyByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD
+        && t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
+    if (got == length || atOnce || (anyByte && got > 0) || (m_gone && got > 0)) {
+        if (done)
+            *done = got;
+        Complete(ov, ERROR_SUCCESS, got);
+        return TRUE;
+    }
+    if (m_gone) {
+        ov->Internal = m_goneError;
+        ov->InternalHigh = 0;
+        return Fail(m_goneError);
+    }
+    PendingTransfer r{data, length, got, ov, std::nullopt, 0, std::nullopt, anyByte};
+    const Clock::time_point now = Clock::now();
+    const std::uint64_t totalMs = anyByte ? t.ReadTotalTimeoutConstant
+                                          : std::uint64_t{t.ReadTotalTimeoutMultiplier} * length
+            + t.ReadTotalTimeoutConstant;
+    if (totalMs)
+        r.total = now + std::chrono::milliseconds(totalMs);
+    if (!anyByte && t.ReadIntervalTimeout != MAXDWORD)
+        r.interval = t.ReadIntervalTimeout;
+    if (r.interval && got)
+        r.nextByte = now + std::chrono::milliseconds(r.interval);
+    ov->Internal = STATUS_PENDING;
+    ov->InternalHigh = 0;
+    m_read = r;
+    if (done)
+        *done = 0;
+    if (r.total || r.nextByte)
+        Wake(); // the reader arms its timer
+    return Fail(ERROR_IO_PENDING);
+}
+
+BOOL Port::Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
+{
+    if (!ov || (!buffer && length))
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    if (m_closing)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (m_write)
+        return Fail(ERROR_BUSY);
+    if (!Usable())
+        return FALSE;
+    ResetEventHandle(ov->hEvent);
+    // The buffer stays the caller's until the write completes, as on Windows.
+    const BYTE* data = static_cast<const BYTE*>(buffer);
+    DWORD written = 0;
+    while (written < length) {
+        const ssize_t n = ::write(m_tty.get(), data + written, length - written);
+        if (n > 0) {
+            written += static_cast<DWORD>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            break;
+        } else {
+            const int error = n < 0 ? errno : EIO;
+            ov->Internal = ErrorFromErrno(error);
+            ov->InternalHigh = written;
+            return DeviceFailed(error);
+        }
+    }
+    if (written == length) {
+        if (done)
+            *done = written;
+        Complete(ov, ERROR_SUCCESS, written);
+        return TRUE;
+    }
+    const std::uint64_t totalMs = std::uint64_t{m_timeouts.WriteTotalTimeoutMultiplier} * length
+        + m_timeouts.WriteTotalTimeoutConstant;
+    PendingTransfer w{const_cast<BYTE*>(data), length, written, ov, std::nullopt, 0, std::nullopt, false};
+    if (totalMs)
+        w.total = Clock::now() + std::chrono::milliseconds(totalMs);
+    ov->Internal = STATUS_PENDING;
+    ov->InternalHigh = 0;
+    m_write = w;
+    if (done)
+        *done = 0;
+    Wake(); // the reader watches for room on the device
+    return Fail(ERROR_IO_PENDING);
+}
+
+BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
+{
+    if (!ov)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::unique_lock lock(m_mutex);
+    while (ov->Internal == STATUS_PENDING) {
+        if (!wait)
+            return Fail(ERROR_IO_INCOMPLETE);
+        m_completed.wait(lock);
+    }
+    if (transferred)
+        *transferred = static_cast<DWORD>(ov->InternalHigh);
+    if (ov->Internal != ERROR_SUCCESS)
+        return Fail(static_cast<DWORD>(ov->Internal));
+    return TRUE;
+}
+
+BOOL Port::Purge(DWORD flags)
+{
+    if (flags & ~DWORD{PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR})
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::lock_guard lock(m_mutex);
+    if (!Usable())
+        return FALSE;
+    // The device's buffers first: it is the part that can fail, and a failure
+    // leaves the queue and the outstanding transfers as they were.
+    const bool in = flags & PURGE_RXCLEAR;
+    const bool out = flags & PURGE_TXCLEAR;
+    if ((in || out) && ::tcflush(m_tty.get(), in && out ? TCIOFLUSH : in ? TCIFLUSH : TCOFLUSH) != 0)
+        return DeviceFailed(errno);
+    if ((flags & PURGE_TXABORT) && m_write)
+        Finish(m_write, ERROR_OPERATION_ABORTED);
+    if ((flags & PURGE_RXABORT) && m_read)
+        Finish(m_read, ERROR_OPERATION_ABORTED);
+    if (in) {
+        m_head = m_size = 0;
+        if (m_stalled) {
+            m_stalled = false;
+            Wake();
+        }
+    }
+    return TRUE;
+}
+
+} // namespace platform

@@ -1,0 +1,113 @@
+// One open communications device: the terminal descriptor, the input queue
+// the layer keeps for it, and the outstanding overlapped operations, served by
+// a reader thread that sleeps in poll() until the device, a deadline or a
+// request wants it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <termios.h>
+#include <vector>
+
+#include "platform/commlogic.h"
+#include "platform/handles.h"
+#include "platform/unique_fd.h"
+#include "platform/winbase.h"
+
+namespace platform {
+
+class Port final : public KernelObject {
+public:
+    // nullptr with the last error set when the device cannot be had.
+    static std::shared_ptr<Port> Open(const char* path);
+    ~Port() override;
+    void Close() override;
+
+    // The calls of winbase.h, for this port; each sets the last error on failure.
+    BOOL SetTimeouts(const COMMTIMEOUTS& timeouts);
+    BOOL SetMask(DWORD mask);
+    BOOL GetMask(LPDWORD mask);
+    BOOL GetState(LPDCB dcb);
+    BOOL SetState(const DCB& dcb);
+    BOOL WaitEvent(LPDWORD events, LPOVERLAPPED ov);
+    BOOL ClearError(LPDWORD errors, LPCOMSTAT stat);
+    BOOL Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov);
+    BOOL Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov);
+    BOOL Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);
+    BOOL Purge(DWORD flags);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct PendingWait {
+        LPDWORD events;
+        LPOVERLAPPED ov;
+    };
+    struct PendingTransfer {
+        BYTE* data;
+        DWORD length;
+        DWORD done;
+        LPOVERLAPPED ov;
+        std::optional<Clock::time_point> total;    // the whole operation's limit
+        DWORD interval;                            // ms between bytes, 0: none
+        std::optional<Clock::time_point> nextByte; // interval limit once a byte came
+        bool anyByte;                              // complete as soon as a byte is there
+    };
+
+    Port(UniqueFd tty, UniqueFd wake, UniqueFd timer, bool hasLine, const DCB& dcb);
+    static void* ReaderMain(void* self);
+    void Run();
+    void ReadDevice(short revents);
+    void ContinueWrite();
+    void ExpireDeadlines();
+    void ArmTimer();
+    void Wake();
+    void FeedPendingRead();
+    void RaiseEvents(const CommSnapshot& before);
+    void MarkGone(DWORD error);
+    // Ends an outstanding operation: takes it out of its slot, then completes.
+    void Finish(std::optional<PendingTransfer>& slot, DWORD error);
+    void FinishWait(DWORD error, DWORD events);
+    void Complete(LPOVERLAPPED ov, DWORD error, DWORD count);
+    CommSnapshot Snapshot() const;
+    BOOL Usable() const;
+    size_t Pop(BYTE* out, size_t count);
+    // A system call on the device failed with `error` (errno).
+    BOOL DeviceFailed(int error);
+
+    static constexpr size_t kQueueSize = 64 * 1024;
+
+    std::mutex m_mutex;
+    std::condition_variable m_completed;
+    UniqueFd m_tty;
+    UniqueFd m_wake;
+    UniqueFd m_timer;
+    const bool m_hasLine;
+    pthread_t m_reader{};
+    bool m_readerStarted = false;
+    bool m_closing = false;
+    bool m_gone = false;
+    DWORD m_goneError = ERROR_DEVICE_NOT_CONNECTED;
+
+    // The input queue, a ring.
+    std::vector<BYTE> m_ring;
+    size_t m_head = 0;
+    size_t m_size = 0;
+    bool m_stalled = false; // the reader stopped reading the device: queue full
+
+    CommSnapshot m_seen;
+    DWORD m_mask = 0;
+    DWORD m_history = 0; // events since the last wait, waiting for the next
+    DCB m_dcb;           // what was last set, for what the device cannot hold
+    COMMTIMEOUTS m_timeouts{};
+    std::optional<PendingWait> m_wait;
+    std::optional<PendingTransfer> m_read;
+    std::optional<PendingTransfer> m_write;
+    std::optional<Clock::time_point> m_armed;
+};
+
+} // namespace platform

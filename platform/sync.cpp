@@ -1,0 +1,211 @@
+// Events, waits and critical sections.
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/event.h"
+#include "platform/faults.h"
+#include "platform/winbase.h"
+
+namespace platform {
+
+std::shared_ptr<Event> Event::Create(bool manualReset, bool initialState)
+{
+    UniqueFd fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!fd) {
+        FailWithErrno(errno);
+        return nullptr;
+    }
+    std::shared_ptr<Event> event(new Event(std::move(fd), manualReset));
+    if (initialState && !event->Set())
+        return nullptr;
+    return event;
+}
+
+bool Event::Set()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_signalled)
+        return true;
+    const std::uint64_t one = 1;
+    for (;;) {
+        if (::write(m_fd.get(), &one, sizeof one) == sizeof one)
+            break;
+        if (errno != EINTR)
+            return FailWithErrno(errno);
+    }
+    m_signalled = true;
+    return true;
+}
+
+bool Event::Reset()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_signalled)
+        return true;
+    std::uint64_t count;
+    for (;;) {
+        if (::read(m_fd.get(), &count, sizeof count) == sizeof count || errno == EAGAIN)
+            break;
+        if (errno != EINTR)
+            return FailWithErrno(errno);
+    }
+    m_signalled = false;
+    return true;
+}
+
+bool Event::IsSignalled()
+{
+    std::lock_guard lock(m_mutex);
+    return m_signalled;
+}
+
+bool Event::TryConsume()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_signalled)
+        return false;
+    std::uint64_t count;
+    while (::read(m_fd.get(), &count, sizeof count) != sizeof count && errno == EINTR) {
+    }
+    m_signalled = false;
+    return true;
+}
+
+void SignalEventHandle(HANDLE handle)
+{
+    if (auto event = LookupHandleAs<Event>(handle))
+        event->Set();
+}
+
+void ResetEventHandle(HANDLE handle)
+{
+    if (auto event = LookupHandleAs<Event>(handle))
+        event->Reset();
+}
+
+} // namespace platform
+
+using platform::Event;
+using platform::Fail;
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                    LPCSTR lpName)
+{
+    if (platform::faults::Due("CreateEventA"))
+        return nullptr;
+    // Security attributes and names only matter between processes.
+    if (lpEventAttributes || lpName) {
+        Fail(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    std::shared_ptr<Event> event = Event::Create(bManualReset, bInitialState);
+    if (!event)
+        return nullptr;
+    return platform::InsertHandle(std::move(event));
+}
+
+BOOL SetEvent(HANDLE hEvent)
+{
+    if (platform::faults::Due("SetEvent"))
+        return FALSE;
+    auto event = platform::LookupHandleAs<Event>(hEvent);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
+    return event->Set();
+}
+
+BOOL ResetEvent(HANDLE hEvent)
+{
+    auto event = platform::LookupHandleAs<Event>(hEvent);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
+    return event->Reset();
+}
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
+{
+    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    if (bWaitAll) {
+        Fail(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
+    // The references keep each event alive for the wait even if another
+    // thread closes its handle meanwhile.
+    std::vector<std::shared_ptr<Event>> events(nCount);
+    std::vector<pollfd> fds(nCount);
+    for (DWORD i = 0; i < nCount; ++i) {
+        events[i] = platform::LookupHandleAs<Event>(lpHandles[i]);
+        if (!events[i]) {
+            Fail(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        fds[i] = pollfd{events[i]->fd(), POLLIN, 0};
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const bool forever = dwMilliseconds == INFINITE;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
+    for (;;) {
+        int timeout = -1;
+        if (!forever) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            timeout = left > 0 ? static_cast<int>(left) : 0;
+        }
+        const int ready = ::poll(fds.data(), nCount, timeout);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            platform::FailWithErrno(errno);
+            return WAIT_FAILED;
+        }
+        if (ready == 0)
+            return WAIT_TIMEOUT;
+        for (DWORD i = 0; i < nCount; ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            // A reset can come between poll() and here; the event decides.
+            if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
+                return WAIT_OBJECT_0 + i;
+        }
+    }
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
+}
+
+// A recursive pthread mutex: a Windows critical section may be taken again by
+// its holder. Initialising and taking a mutex of this kind cannot fail on
+// Linux other than by misuse, and these calls have no way to report it.
+void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&lpCriticalSection->Mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    pthread_mutex_lock(&lpCriticalSection->Mutex);
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    pthread_mutex_unlock(&lpCriticalSection->Mutex);
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
+    pthread_mutex_destroy(&lpCriticalSection->Mutex);
+}

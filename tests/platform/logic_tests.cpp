@@ -1,0 +1,420 @@
+// Definition strings, DCB <-> termios, comm events, error texts.
+#include <cerrno>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <thread>
+
+#include "platform/commlogic.h"
+#include "platform/errors.h"
+#include "platform/winbase.h"
+
+namespace {
+
+DCB Poisoned(int fill)
+{
+    DCB dcb;
+    std::memset(&dcb, fill, sizeof dcb);
+    return dcb;
+}
+
+bool SameDcb(const DCB& a, const DCB& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+struct GoodDefinition {
+    const char* text;
+    DWORD baud;
+    int parity;   // -1: not named
+    int data;     // -1: not named
+    int stop;     // -1: not named
+    bool xon, octs, odsr;
+    int rts;      // -1: untouched
+    int dtr;      // -1: untouched
+};
+
+// What the text names changes; flow control is switched off unless named;
+// everything else keeps the poison it started with.
+DCB Expected(const DCB& poison, const GoodDefinition& row)
+{
+    DCB dcb = poison;
+    dcb.BaudRate = row.baud;
+    if (row.parity >= 0) {
+        dcb.Parity = static_cast<BYTE>(row.parity);
+        dcb.fParity = row.parity != NOPARITY;
+    }
+    if (row.data >= 0)
+        dcb.ByteSize = static_cast<BYTE>(row.data);
+    if (row.stop >= 0)
+        dcb.StopBits = static_cast<BYTE>(row.stop);
+    dcb.fBinary = 1;
+    dcb.fOutX = dcb.fInX = row.xon;
+    dcb.fOutxCtsFlow = row.octs;
+    dcb.fOutxDsrFlow = row.odsr;
+    if (row.rts >= 0)
+        dcb.fRtsControl = static_cast<DWORD>(row.rts);
+    if (row.dtr >= 0)
+        dcb.fDtrControl = static_cast<DWORD>(row.dtr);
+    return dcb;
+}
+
+const GoodDefinition kGood[] = {
+    {"baud=9600 parity=N data=8 stop=1", 9600, NOPARITY, 8, ONESTOPBIT, false, false, false, -1, -1},
+    {"baud=38400 parity=E data=7 stop=2", 38400, EVENPARITY, 7, TWOSTOPBITS, false, false, false, -1, -1},
+    {"baud=300 parity=O data=6 stop=1", 300, ODDPARITY, 6, ONESTOPBIT, false, false, false, -1, -1},
+    {"BAUD=1200 Parity=m DATA=5 stop=1.5", 1200, MARKPARITY, 5, ONE5STOPBITS, false, false, false, -1, -1},
+    {"stop=2 data=8 parity=s baud=115200", 115200, SPACEPARITY, 8, TWOSTOPBITS, false, false, false, -1, -1},
+    {"COM3: baud=96 parity=n data=8 stop=1", 9600, NOPARITY, 8, ONESTOPBIT, false, false, false, -1, -1},
+    {"com12 baud=19", 19200, -1, -1, -1, false, false, false, -1, -1},
+    {"  baud=2400 \t data=8  ", 2400, -1, 8, -1, false, false, false, -1, -1},
+    {"baud=110", 110, -1, -1, TWOSTOPBITS, false, false, false, -1, -1},
+    {"baud=110 stop=1", 110, -1, -1, ONESTOPBIT, false, false, false, -1, -1},
+    {"baud=9600 xon=on octs=on rts=hs", 9600, -1, -1, -1, true, true, false, RTS_CONTROL_HANDSHAKE, -1},
+    {"baud=9600 odsr=on dtr=hs", 9600, -1, -1, -1, false, false, true, -1, DTR_CONTROL_HANDSHAKE},
+    {"baud=4800 dtr=off rts=on", 4800, -1, -1, -1, false, false, false, RTS_CONTROL_ENABLE, DTR_CONTROL_DISABLE},
+    {"baud=4800 rts=tg xon=off", 4800, -1, -1, -1, false, false, false, RTS_CONTROL_TOGGLE, -1},
+    {"96,n,8,1", 9600, NOPARITY, 8, ONESTOPBIT, false, false, false, -1, -1},
+    {"COM1: 19200,E,7,2,x", 19200, EVENPARITY, 7, TWOSTOPBITS, true, false, false, -1, -1},
+    {"57600, o , 8", 57600, ODDPARITY, 8, -1, false, false, false, -1, -1},
+    {"9600,n,8,1,p", 9600, NOPARITY, 8, ONESTOPBIT, false, true, true, RTS_CONTROL_HANDSHAKE,
+     DTR_CONTROL_HANDSHAKE},
+};
+
+TEST(BuildCommDCB, AppliesExactlyWhatTheTextNames)
+{
+    for (int fill : {0x00, 0xFF}) {
+        for (const GoodDefinition& row : kGood) {
+            SCOPED_TRACE(testing::Message() << '"' << row.text << "\" over 0x" << std::hex << fill);
+            const DCB poison = Poisoned(fill);
+            DCB dcb = poison;
+            SetLastError(0xdeadbeef);
+            ASSERT_TRUE(BuildCommDCBA(row.text, &dcb));
+            EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "success must not touch the last error";
+            DCB expected = Expected(poison, row);
+            // A handshake left from before is switched to plain "on".
+            if (row.rts < 0 && poison.fRtsControl == RTS_CONTROL_HANDSHAKE)
+                expected.fRtsControl = RTS_CONTROL_ENABLE;
+            EXPECT_EQ(dcb.BaudRate, expected.BaudRate);
+            EXPECT_EQ(dcb.Parity, expected.Parity);
+            EXPECT_EQ(dcb.ByteSize, expected.ByteSize);
+            EXPECT_EQ(dcb.StopBits, expected.StopBits);
+            EXPECT_TRUE(SameDcb(dcb, expected)) << "a member the text does not name changed";
+        }
+    }
+}
+
+TEST(BuildCommDCB, TurnsLeftOverHandshakesOffButKeepsRtsEnabled)
+{
+    DCB dcb = Poisoned(0);
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    dcb.fOutX = dcb.fInX = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = 1;
+    dcb.EvtChar = 'q';
+    ASSERT_TRUE(BuildCommDCBA("baud=9600 parity=N data=8 stop=1", &dcb));
+    EXPECT_EQ(dcb.fRtsControl, DWORD{RTS_CONTROL_ENABLE});
+    EXPECT_EQ(dcb.fDtrControl, DWORD{DTR_CONTROL_ENABLE});
+    EXPECT_EQ(dcb.fOutX | dcb.fInX | dcb.fOutxCtsFlow | dcb.fOutxDsrFlow, 0u);
+    EXPECT_EQ(dcb.EvtChar, 'q');
+
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    ASSERT_TRUE(BuildCommDCBA("baud=9600 parity=N data=8 stop=1", &dcb));
+    EXPECT_EQ(dcb.fRtsControl, DWORD{RTS_CONTROL_ENABLE});
+}
+
+TEST(BuildCommDCB, RefusesBadTextsAndLeavesTheDcbAlone)
+{
+    const char* bad[] = {
+        "", "   ", "baud=", "baud=abc", "baud=0", "baud=99999999999", "baud=-9600", "parity=x", "parity=NN",
+        "data=4", "data=9", "data=", "stop=3", "stop=1.0", "stop=0", "baud=9600 baud=4800", "speed=9600",
+        "baud 9600", "baud=9600,parity=n", "xon=maybe", "rts=xx", "dtr=tg", "9600,n,8,1,z", "9600,n,8,1,x,1",
+        "9600,,8,1", "9600;n;8;1", "COM1", "COM1:", "COMx: baud=9600", "COM1:baud=9600 =", "baud=9600 =",
+        "baud=9600 data=8 extra",
+    };
+    for (int fill : {0x00, 0xFF}) {
+        for (const char* text : bad) {
+            SCOPED_TRACE(testing::Message() << '"' << text << "\" over 0x" << std::hex << fill);
+            const DCB poison = Poisoned(fill);
+            DCB dcb = poison;
+            SetLastError(0xdeadbeef);
+            EXPECT_FALSE(BuildCommDCBA(text, &dcb));
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+            EXPECT_TRUE(SameDcb(dcb, poison));
+        }
+    }
+    DCB dcb = Poisoned(0);
+    EXPECT_FALSE(BuildCommDCBA(nullptr, &dcb));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// A DCB as GetCommState gives one, to be changed by each case.
+DCB Plain()
+{
+    termios t{};
+    cfsetspeed(&t, B9600);
+    t.c_cflag = CS8;
+    DCB dcb = platform::InitialDcb(t);
+    return dcb;
+}
+
+termios Cooked()
+{
+    // Everything a terminal might have on that a port must not.
+    termios t{};
+    t.c_iflag = ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXANY | BRKINT | PARMRK | IMAXBEL | IUTF8;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+    t.c_cflag = CS7 | PARENB | CRTSCTS;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 5;
+    return t;
+}
+
+TEST(TermiosFromDcb, LineFormatRoundTripsOnALine)
+{
+    static constexpr DWORD kBauds[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 115200};
+    for (DWORD baud : kBauds)
+        for (BYTE data = 5; data <= 8; ++data)
+            for (BYTE parity = NOPARITY; parity <= SPACEPARITY; ++parity)
+                for (BYTE stop : {BYTE{ONESTOPBIT}, BYTE{ONE5STOPBITS}, BYTE{TWOSTOPBITS}}) {
+                    if ((stop == ONE5STOPBITS && data != 5) || (stop == TWOSTOPBITS && data == 5))
+                        continue; // refused, tested below
+                    SCOPED_TRACE(testing::Message() << baud << ' ' << int(data) << ' ' << int(parity) << ' '
+                                                    << int(stop));
+                    DCB dcb = Plain();
+                    dcb.BaudRate = baud;
+                    dcb.ByteSize = data;
+                    dcb.Parity = parity;
+                    dcb.fParity = parity != NOPARITY;
+                    dcb.StopBits = stop;
+                    termios t;
+                    ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &t), ERROR_SUCCESS);
+                    DCB back = Plain();
+                    platform::DcbFromTermios(t, true, &back);
+                    EXPECT_EQ(back.BaudRate, baud);
+                    EXPECT_EQ(back.ByteSize, data);
+                    EXPECT_EQ(back.Parity, parity);
+                    EXPECT_EQ(back.fParity, dcb.fParity);
+                    EXPECT_EQ(back.StopBits, stop);
+                }
+}
+
+TEST(TermiosFromDcb, GivesRawBytesWhateverTheTerminalHadOn)
+{
+    termios t;
+    ASSERT_EQ(platform::TermiosFromDcb(Plain(), true, Cooked(), &t), ERROR_SUCCESS);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHOE | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXANY | BRKINT | PARMRK | IUTF8), 0u);
+    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CRTSCTS), tcflag_t(CS8));
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST(TermiosFromDcb, DeviceWithoutALineGetsNoLineFormatButKeepsSpeedAndStopBits)
+{
+    DCB dcb = Plain();
+    dcb.BaudRate = 38400;
+    dcb.ByteSize = 7;
+    dcb.Parity = EVENPARITY;
+    dcb.fParity = 1;
+    dcb.StopBits = TWOSTOPBITS;
+    dcb.fOutxCtsFlow = 1;
+    termios t;
+    ASSERT_EQ(platform::TermiosFromDcb(dcb, false, Cooked(), &t), ERROR_SUCCESS);
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CRTSCTS), tcflag_t(CS8));
+    EXPECT_EQ(t.c_iflag & INPCK, 0u);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B38400));
+
+    // Reading back keeps what such a device cannot tell from the record.
+    DCB back = dcb;
+    back.BaudRate = 0;
+    back.StopBits = ONESTOPBIT;
+    platform::DcbFromTermios(t, false, &back);
+    EXPECT_EQ(back.BaudRate, 38400u);
+    EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(back.ByteSize, 7);
+    EXPECT_EQ(back.Parity, EVENPARITY);
+}
+
+TEST(TermiosFromDcb, FlowControl)
+{
+    DCB dcb = Plain();
+    dcb.fOutX = 1;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    termios t;
+    ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &t), ERROR_SUCCESS);
+    EXPECT_TRUE(t.c_iflag & IXON);
+    EXPECT_FALSE(t.c_iflag & IXOFF);
+    EXPECT_EQ(t.c_cc[VSTART], 0x11);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
+
+    dcb = Plain();
+    dcb.fOutxCtsFlow = 1;
+    ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &t), ERROR_SUCCESS);
+    EXPECT_TRUE(t.c_cflag & CRTSCTS);
+    dcb = Plain();
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &t), ERROR_SUCCESS);
+    EXPECT_TRUE(t.c_cflag & CRTSCTS);
+}
+
+TEST(TermiosFromDcb, RefusesWhatNoPortCanDoAndWhatLinuxCannot)
+{
+    struct Case {
+        const char* what;
+        void (*change)(DCB&);
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"4 data bits", [](DCB& d) { d.ByteSize = 4; }, ERROR_INVALID_PARAMETER},
+        {"9 data bits", [](DCB& d) { d.ByteSize = 9; }, ERROR_INVALID_PARAMETER},
+        {"parity 5", [](DCB& d) { d.Parity = 5; }, ERROR_INVALID_PARAMETER},
+        {"stop bits 3", [](DCB& d) { d.StopBits = 3; }, ERROR_INVALID_PARAMETER},
+        {"1.5 stop bits with 8 data", [](DCB& d) { d.StopBits = ONE5STOPBITS; }, ERROR_INVALID_PARAMETER},
+        {"2 stop bits with 5 data", [](DCB& d) { d.ByteSize = 5; d.StopBits = TWOSTOPBITS; }, ERROR_INVALID_PARAMETER},
+        {"no such speed", [](DCB& d) { d.BaudRate = 12345; }, ERROR_INVALID_PARAMETER},
+        {"zero speed", [](DCB& d) { d.BaudRate = 0; }, ERROR_INVALID_PARAMETER},
+        {"text mode", [](DCB& d) { d.fBinary = 0; }, ERROR_INVALID_PARAMETER},
+        {"xon equals xoff", [](DCB& d) { d.fInX = 1; d.XonChar = d.XoffChar = 0x11; }, ERROR_INVALID_PARAMETER},
+        {"dsr flow", [](DCB& d) { d.fOutxDsrFlow = 1; }, ERROR_NOT_SUPPORTED},
+        {"dsr sensitivity", [](DCB& d) { d.fDsrSensitivity = 1; }, ERROR_NOT_SUPPORTED},
+        {"dtr handshake", [](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }, ERROR_NOT_SUPPORTED},
+        {"rts toggle", [](DCB& d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }, ERROR_NOT_SUPPORTED},
+        {"abort on error", [](DCB& d) { d.fAbortOnError = 1; }, ERROR_NOT_SUPPORTED},
+        {"error character", [](DCB& d) { d.fErrorChar = 1; }, ERROR_NOT_SUPPORTED},
+        {"null stripping", [](DCB& d) { d.fNull = 1; }, ERROR_NOT_SUPPORTED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DCB dcb = Plain();
+        c.change(dcb);
+        termios t{};
+        EXPECT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &t), c.error);
+    }
+}
+
+TEST(TermiosFromDcb, ReadBackSeesDroppedSettings)
+{
+    DCB dcb = Plain();
+    dcb.ByteSize = 5;
+    dcb.Parity = ODDPARITY;
+    termios asked;
+    ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &asked), ERROR_SUCCESS);
+    EXPECT_TRUE(platform::HoldsSettings(asked, asked));
+    // What a terminal that cannot do 5 bits or odd parity keeps instead.
+    termios kept = asked;
+    kept.c_cflag = (kept.c_cflag & ~CSIZE) | CS8;
+    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+    kept = asked;
+    kept.c_cflag &= ~PARODD;
+    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+    kept = asked;
+    cfsetospeed(&kept, B4800);
+    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+}
+
+TEST(TermiosFromDcb, ModemLines)
+{
+    DCB dcb = Plain();
+    int raise, drop;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    platform::ModemLinesFromDcb(dcb, &raise, &drop);
+    EXPECT_EQ(raise, TIOCM_RTS);
+    EXPECT_EQ(drop, TIOCM_DTR);
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE; // the kernel drives it
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    platform::ModemLinesFromDcb(dcb, &raise, &drop);
+    EXPECT_EQ(raise, TIOCM_DTR);
+    EXPECT_EQ(drop, 0);
+}
+
+TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
+{
+    using platform::CommSnapshot;
+    struct Row {
+        const char* what;
+        CommSnapshot before, after;
+        DWORD mask, events;
+    };
+    const Row rows[] = {
+        {"nothing new", {5, 1, 0}, {5, 1, 0}, EV_RXCHAR | EV_RXFLAG | EV_ERR, 0},
+        {"bytes", {5, 1, 0}, {8, 1, 0}, EV_RXCHAR | EV_RXFLAG, EV_RXCHAR},
+        {"bytes with the event character", {5, 1, 0}, {8, 2, 0}, EV_RXCHAR | EV_RXFLAG, EV_RXCHAR | EV_RXFLAG},
+        {"event character, masked out", {5, 1, 0}, {8, 2, 0}, EV_RXCHAR, EV_RXCHAR},
+        {"bytes, not asked for", {5, 1, 0}, {8, 2, 0}, EV_ERR, 0},
+        {"device gone", {5, 1, 0}, {5, 1, CE_IOE}, EV_RXCHAR | EV_ERR, EV_ERR},
+        {"old error is no event", {5, 1, CE_IOE}, {5, 1, CE_IOE}, EV_ERR, 0},
+        {"break alone is no error", {5, 1, 0}, {5, 1, CE_BREAK}, EV_ERR, 0},
+        {"overrun", {5, 1, 0}, {5, 1, CE_OVERRUN}, EV_ERR, EV_ERR},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(platform::CommEventsBetween(row.before, row.after, row.mask), row.events);
+    }
+}
+
+TEST(Errors, EveryCodeTheLayerGivesHasASystemText)
+{
+    // Whatever errno a call meets, the report box has a text to show.
+    for (int error = 1; error < 134; ++error) {
+        const DWORD code = platform::ErrorFromErrno(error);
+        char* text = nullptr;
+        const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                            code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                            reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        ASSERT_GT(length, 2u) << "errno " << error << " -> " << code;
+        EXPECT_EQ(std::strlen(text), length);
+        EXPECT_EQ(std::string(text + length - 2), "\r\n");
+        EXPECT_EQ(LocalFree(text), nullptr);
+    }
+    for (DWORD code : {ERROR_IO_PENDING, ERROR_OPERATION_ABORTED, ERROR_BUSY, ERROR_IO_INCOMPLETE}) {
+        char buffer[256];
+        EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, buffer, sizeof buffer, nullptr), 0u);
+    }
+}
+
+TEST(Errors, MappingAndFormattingFailures)
+{
+    EXPECT_EQ(platform::ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(platform::ErrorFromErrno(EACCES), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(platform::ErrorFromErrno(EBUSY), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(platform::ErrorFromErrno(EIO), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(platform::ErrorFromErrno(EINVAL), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(platform::ErrorFromErrno(ENOTTY), ERROR_INVALID_FUNCTION);
+
+    char small[8];
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, small, sizeof small, nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    char buffer[256];
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x12345, 0, buffer, sizeof buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0x0404, buffer, sizeof buffer,
+                             nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, buffer, sizeof buffer,
+                             nullptr),
+              19u);
+    EXPECT_STREQ(buffer, "Access is denied.\r\n");
+}
+
+TEST(Errors, LastErrorBelongsToEachThread)
+{
+    SetLastError(ERROR_BUSY);
+    DWORD other = 0;
+    std::thread([&] {
+        SetLastError(ERROR_ACCESS_DENIED);
+        other = GetLastError();
+    }).join();
+    EXPECT_EQ(other, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), ERROR_BUSY);
+}
+
+} // namespace

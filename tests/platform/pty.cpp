@@ -1,0 +1,88 @@
+#include "pty.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+PtyLine::PtyLine()
+{
+    int slave = -1;
+    char name[128];
+    if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0) {
+        ADD_FAILURE() << "openpty: " << std::strerror(errno);
+        return;
+    }
+    m_slave = name;
+    // The far end sees raw bytes, as a device would.
+    termios t;
+    tcgetattr(m_master, &t);
+    cfmakeraw(&t);
+    tcsetattr(m_master, TCSANOW, &t);
+    // Only the port under test holds the slave.
+    close(slave);
+}
+
+PtyLine::~PtyLine()
+{
+    HangUp();
+}
+
+void PtyLine::NameAs(int number) const
+{
+    setenv(("TAVRIN_COM" + std::to_string(number)).c_str(), m_slave.c_str(), 1);
+}
+
+void PtyLine::Send(std::string_view bytes) const
+{
+    while (!bytes.empty()) {
+        const ssize_t n = write(m_master, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        ASSERT_GT(n, 0) << std::strerror(errno);
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+std::string PtyLine::Receive(size_t count) const
+{
+    std::string got;
+    while (got.size() < count) {
+        char buffer[4096];
+        pollfd p{m_master, POLLIN, 0};
+        // A guard against a hang, not a measurement.
+        if (poll(&p, 1, 10000) <= 0) {
+            ADD_FAILURE() << "nothing arrived at the device";
+            return got;
+        }
+        const ssize_t n = read(m_master, buffer, std::min(sizeof buffer, count - got.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ADD_FAILURE() << "device read failed: " << std::strerror(errno);
+            return got;
+        }
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+void PtyLine::HangUp()
+{
+    if (m_master >= 0)
+        close(m_master);
+    m_master = -1;
+}
+
+HANDLE OpenCom(int number)
+{
+    const std::string name = "COM" + std::to_string(number);
+    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
+}
