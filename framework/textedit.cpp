@@ -666,8 +666,8 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
     applyPendingView();
     QPainter painter(viewport());
     const QRect area = event->rect();
-    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
-    const QPalette pal = palette();
+    const QPalette pal = palette();  // in the colour group of the widget's state
+    const QPalette::ColorGroup group = pal.currentColorGroup();
     painter.fillRect(area, pal.color(group, m_readOnly ? QPalette::Window : QPalette::Base));
     painter.setFont(m_layoutFont);
 
@@ -714,6 +714,17 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
 
 bool TextEditWidget::event(QEvent* event)
 {
+    if (event->type() == QEvent::Paint) {
+        // The frame is the style's; the focus mark on it is ours, as the
+        // style marks a focused line edit but not a scroll area.
+        const bool done = QAbstractScrollArea::event(event);
+        if (hasFocus() && frameWidth() > 0) {
+            QPainter painter(this);
+            painter.setPen(palette().color(QPalette::Highlight));
+            painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        }
+        return done;
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         // Keys the control uses itself are not taken by the window's shortcuts.
         auto* key = static_cast<QKeyEvent*>(event);
@@ -773,6 +784,7 @@ void TextEditWidget::focusInEvent(QFocusEvent* event)
         setSelection(0, length());
     restartBlink();
     QAbstractScrollArea::focusInEvent(event);
+    update();
     viewport()->update();
 }
 
@@ -781,6 +793,7 @@ void TextEditWidget::focusOutEvent(QFocusEvent* event)
     m_blinkTimer.stop();
     m_dragging = false;
     QAbstractScrollArea::focusOutEvent(event);
+    update();
     viewport()->update();
 }
 
