@@ -702,7 +702,14 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
         }
     }
 
-    if (hasFocus() && m_caretShown) {
+    if (hasFocus() && !m_preedit.isEmpty()) {
+        const QRect caret = caretRect();
+        const QRectF box(caret.left(), caret.top(), m_metrics.horizontalAdvance(m_preedit), m_lineHeight);
+        painter.fillRect(box, pal.color(group, QPalette::Base));
+        painter.setPen(pal.color(group, QPalette::Text));
+        painter.drawText(QPointF(box.left(), box.top() + m_ascent), m_preedit);
+        painter.drawLine(box.bottomLeft(), box.bottomRight());
+    } else if (hasFocus() && m_caretShown) {
         const QRect caret = caretRect();
         if (caret.intersects(area))
             painter.fillRect(caret, pal.color(group, QPalette::Text));
@@ -791,6 +798,7 @@ void TextEditWidget::focusInEvent(QFocusEvent* event)
 void TextEditWidget::focusOutEvent(QFocusEvent* event)
 {
     m_blinkTimer.stop();
+    m_preedit.clear();
     m_dragging = false;
     QAbstractScrollArea::focusOutEvent(event);
     update();
@@ -991,8 +999,6 @@ bool TextEditWidget::handleStandardKey(QKeyEvent* event)
         paste();
     else if (event->matches(QKeySequence::Delete))
         userDelete(true, false);
-    else if (event->matches(QKeySequence::Backspace))
-        userDelete(false, false);
     else if (event->matches(QKeySequence::DeleteEndOfWord))
         userDelete(true, true);
     else if (event->matches(QKeySequence::DeleteStartOfWord))
@@ -1060,6 +1066,9 @@ void TextEditWidget::inputMethodEvent(QInputMethodEvent* event)
     }
     if (!event->commitString().isEmpty() || event->replacementLength() > 0)
         userReplace(event->commitString());
+    // Text being composed shows at the caret but is not part of the text yet.
+    m_preedit = event->preeditString();
+    viewport()->update();
     event->accept();
 }
 

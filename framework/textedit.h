@@ -198,5 +198,6 @@ private:
     QTimer m_refreshTimer;
     QTimer m_blinkTimer;
     bool m_caretShown = true;
+    QString m_preedit;  // input method text being composed
     bool m_dragging = false;
 };

@@ -344,6 +344,9 @@ TEST(TextEditKeys, TypingSelectingAndTheClipboard)
     QTest::keyClick(&edit, Qt::Key_Delete);
     EXPECT_EQ(edit.text(), QStringLiteral("\nca\nb\nc"));
 
+    QInputMethodEvent composing(QStringLiteral("shuju"), {});
+    QApplication::sendEvent(&edit, &composing);
+    EXPECT_EQ(edit.text(), QStringLiteral("\nca\nb\nc")) << "text being composed is not text yet";
     QInputMethodEvent compose;
     compose.setCommitString(QStringLiteral("数据"));
     QApplication::sendEvent(&edit, &compose);
