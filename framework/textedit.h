@@ -18,6 +18,10 @@
 // change lays out the paragraphs it touches; a change of width, font or style
 // lays out everything. Painting and the scroll bar follow at display rate,
 // never synchronously with a change.
+//
+// The vertical scroll bar is always shown, the horizontal one never. Focus
+// arriving by Tab selects the whole text, as a dialog does with its edits.
+// Like every widget it lives on the user-interface thread.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -29,7 +33,6 @@
 #include <vector>
 
 class QPainter;
-
 
 class TextEditWidget : public QAbstractScrollArea {
     Q_OBJECT
