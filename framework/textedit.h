@@ -19,7 +19,8 @@
 // lays out everything. Painting and the scroll bar follow at display rate,
 // never synchronously with a change.
 //
-// The vertical scroll bar is always shown, the horizontal one never. Focus
+// The vertical scroll bar is shown unless its policy is set to always off;
+// its width is kept for it either way. There is no horizontal one. Focus
 // arriving by Tab selects the whole text, as a dialog does with its edits.
 // Like every widget it lives on the user-interface thread.
 #pragma once
