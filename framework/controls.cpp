@@ -1,0 +1,902 @@
+// The controls of dialog templates and the status bar, each answering the
+// messages the program sends it, and the wrapper classes' members.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <qdrawutil.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "framework/afxqt.h"
+#include "framework/qtext.h"
+#include "framework/textedit.h"
+#include "framework/wndimpl.h"
+
+namespace afx {
+
+namespace {
+
+QRect dialogRect(const AfxDlgItemTemplate& item, int baseX, int baseY)
+{
+    return QRect(MulDiv(item.x, baseX, 4), MulDiv(item.y, baseY, 8), MulDiv(item.cx, baseX, 4),
+                 MulDiv(item.cy, baseY, 8));
+}
+
+LRESULT copyText(const std::string& bytes, WPARAM size, LPARAM buffer)
+{
+    char* out = reinterpret_cast<char*>(buffer);
+    if (!out)
+        return 0;
+    std::memcpy(out, bytes.data(), bytes.size());
+    out[bytes.size()] = '\0';
+    (void)size;
+    return static_cast<LRESULT>(bytes.size());
+}
+
+// --- Buttons, group boxes, labels ---------------------------------------------
+
+// A control whose text is a caption: the caption's bytes are kept as given.
+class CaptionImpl : public WndImpl {
+public:
+    using WndImpl::WndImpl;
+    std::string text() const override { return m_caption; }
+    void setText(const std::string& bytes) override
+    {
+        m_caption = bytes;
+        show(AfxQStringFromBytes(bytes));
+    }
+
+protected:
+    virtual void show(const QString& caption) = 0;
+    std::string m_caption;
+};
+
+class ButtonImpl : public CaptionImpl {
+public:
+    ButtonImpl(QAbstractButton* button, WndImpl* parent, int id, bool checkBox)
+        : CaptionImpl(button, parent, id), m_button(button), m_checkBox(checkBox)
+    {
+        const HWND self = hwnd();
+        QObject::connect(button, &QAbstractButton::clicked, &m_context, [self] {
+            if (WndImpl* wnd = lookup(self))
+                notifyParent(wnd, BN_CLICKED);
+        });
+    }
+
+    LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        switch (msg) {
+        case BM_GETCHECK:
+            return m_checkBox && m_button->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+        case BM_SETCHECK:
+            // No click notification: the toolkit reports clicks only.
+            if (m_checkBox)
+                m_button->setChecked(wParam != BST_UNCHECKED);
+            return 0;
+        default:
+            return CaptionImpl::classProc(msg, wParam, lParam);
+        }
+    }
+    CWnd* makeWrapper() const override { return new CButton; }
+
+protected:
+    void show(const QString& caption) override { m_button->setText(caption); }
+
+private:
+    QAbstractButton* m_button;
+    bool m_checkBox;
+};
+
+class GroupImpl : public CaptionImpl {
+public:
+    GroupImpl(QGroupBox* box, WndImpl* parent, int id) : CaptionImpl(box, parent, id), m_box(box) {}
+    CWnd* makeWrapper() const override { return new CButton; }
+
+protected:
+    void show(const QString& caption) override { m_box->setTitle(caption); }
+
+private:
+    QGroupBox* m_box;
+};
+
+class StaticImpl : public CaptionImpl {
+public:
+    StaticImpl(QLabel* label, WndImpl* parent, int id, bool icon)
+        : CaptionImpl(label, parent, id), m_label(label), m_isIcon(icon) {}
+
+    LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        switch (msg) {
+        case STM_SETICON: {
+            HICON previous = m_icon;
+            setIcon(reinterpret_cast<HICON>(wParam));
+            return reinterpret_cast<LRESULT>(previous);
+        }
+        case STM_GETICON:
+            return reinterpret_cast<LRESULT>(m_icon);
+        default:
+            return CaptionImpl::classProc(msg, wParam, lParam);
+        }
+    }
+    CWnd* makeWrapper() const override { return new CStatic; }
+
+    void setIcon(HICON icon)
+    {
+        const QIcon* qicon = AfxIconFromHandle(icon);
+        m_icon = qicon ? icon : nullptr;
+        const int size = GetSystemMetrics(SM_CXICON);
+        m_label->setPixmap(qicon ? qicon->pixmap(size, size) : QPixmap());
+    }
+
+protected:
+    void show(const QString& caption) override
+    {
+        if (!m_isIcon)
+            m_label->setText(caption);
+    }
+
+private:
+    QLabel* m_label;
+    bool m_isIcon;
+    HICON m_icon = nullptr;
+};
+
+// --- Drop-down lists -------------------------------------------------------------
+
+class ComboImpl : public WndImpl {
+public:
+    ComboImpl(QComboBox* combo, WndImpl* parent, int id) : WndImpl(combo, parent, id), m_combo(combo) {}
+
+    LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        const int count = static_cast<int>(m_items.size());
+        const int index = static_cast<int>(wParam);
+        switch (msg) {
+        case CB_GETCOUNT:
+            return count;
+        case CB_GETCURSEL:
+            return m_combo->currentIndex() >= 0 ? m_combo->currentIndex() : CB_ERR;
+        case CB_SETCURSEL:
+            if (index < 0 || index >= count) {
+                m_combo->setCurrentIndex(-1);
+                return CB_ERR;
+            }
+            m_combo->setCurrentIndex(index);
+            return index;
+        case CB_INSERTSTRING: {
+            const int at = index == -1 ? count : index;
+            if (at < 0 || at > count)
+                return CB_ERR;
+            const std::string bytes = lParam ? reinterpret_cast<const char*>(lParam) : "";
+            m_items.insert(m_items.begin() + at, bytes);
+            m_combo->insertItem(at, AfxQStringFromBytes(bytes));
+            // The toolkit selects the first item of an empty list; the
+            // platform's list stays without a selection until told.
+            if (count == 0)
+                m_combo->setCurrentIndex(-1);
+            return at;
+        }
+        case CB_GETLBTEXTLEN:
+            return index >= 0 && index < count ? static_cast<LRESULT>(m_items[static_cast<size_t>(index)].size())
+                                               : CB_ERR;
+        case CB_GETLBTEXT:
+            if (index < 0 || index >= count || !lParam)
+                return CB_ERR;
+            return copyText(m_items[static_cast<size_t>(index)], 0, lParam);
+        default:
+            return WndImpl::classProc(msg, wParam, lParam);
+        }
+    }
+    CWnd* makeWrapper() const override { return new CComboBox; }
+
+    std::string text() const override
+    {
+        const int i = m_combo->currentIndex();
+        return i >= 0 && i < static_cast<int>(m_items.size()) ? m_items[static_cast<size_t>(i)] : std::string();
+    }
+    void setText(const std::string&) override {}  // a drop-down list has no text of its own
+
+private:
+    QComboBox* m_combo;
+    std::vector<std::string> m_items;
+};
+
+// --- Edits -----------------------------------------------------------------------
+
+// Keeps the bytes the program handed over beside the widget's Unicode text:
+// while the user has not edited, the length and the text are those bytes,
+// O(1) to measure and exact to read back. A user's edit makes the widget's
+// text the truth again (encoded once, on the next read).
+//
+// Insertions continue one another: a text inserted right where the previous
+// insertion ended is decoded as the continuation of it, so a double-byte
+// character handed over one byte at a time shows as that character and a CR
+// LF pair split over two insertions ends one line. Any other change ends the
+// continuation; a lead byte still pending then shows as U+FFFD.
+class EditImpl : public WndImpl {
+public:
+    EditImpl(QWidget* widget, WndImpl* parent, int id, bool multiline)
+        : WndImpl(widget, parent, id), m_multiline(multiline) {}
+
+    std::string text() const override
+    {
+        ensureBytes();
+        return m_bytes;
+    }
+
+    void setText(const std::string& bytes) override
+    {
+        AfxDisplayDecoder decoder;
+        QString shown = decoder.decode(bytes);
+        if (decoder.hasPendingLead())
+            shown += decoder.flush();  // a whole text: its last byte completes nothing
+        m_bytes = bytes;
+        m_bytesValid = true;
+        programChange([&] { qSetText(shown); });
+        m_decoder = decoder;
+        m_contValid = true;
+        m_contQ = static_cast<int>(shown.size());
+        m_contB = bytes.size();
+        rememberSelection(0, 0, 0, 0);
+    }
+
+    LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        switch (msg) {
+        case WM_SETTEXT:
+            setText(lParam ? reinterpret_cast<const char*>(lParam) : "");
+            if (!m_multiline)
+                notifyParent(this, EN_CHANGE);  // the platform's single-line edits report it
+            return TRUE;
+        case WM_GETTEXTLENGTH:
+            ensureBytes();
+            return static_cast<LRESULT>(m_bytes.size());
+        case EM_GETLINECOUNT:
+            return qLineCount();
+        case EM_SETSEL:
+            setSel(static_cast<int>(static_cast<LONG_PTR>(wParam)), static_cast<int>(lParam));
+            return 0;
+        case EM_GETSEL: {
+            const auto [start, end] = getSel();
+            if (wParam)
+                *reinterpret_cast<DWORD*>(wParam) = static_cast<DWORD>(start);
+            if (lParam)
+                *reinterpret_cast<DWORD*>(lParam) = static_cast<DWORD>(end);
+            return start > 0xFFFF || end > 0xFFFF ? -1 : static_cast<LRESULT>(start | end << 16);
+        }
+        case EM_REPLACESEL:
+            replaceSel(lParam ? reinterpret_cast<const char*>(lParam) : "");
+            notifyParent(this, EN_CHANGE);
+            return 0;
+        case EM_SCROLLCARET:
+            qScrollCaret();
+            return TRUE;
+        case EM_LINESCROLL:
+            if (!m_multiline)
+                return FALSE;
+            qScrollLines(static_cast<int>(lParam));
+            return TRUE;
+        default:
+            return WndImpl::classProc(msg, wParam, lParam);
+        }
+    }
+    CWnd* makeWrapper() const override { return new CEdit; }
+
+protected:
+    virtual QString qText() const = 0;
+    virtual void qSetText(const QString& text) = 0;
+    virtual int qLength() const = 0;
+    virtual int qSelStart() const = 0;
+    virtual int qSelEnd() const = 0;
+    virtual void qSetSel(int start, int end) = 0;
+    virtual void qReplaceSel(const QString& text) = 0;
+    virtual int qLineCount() const = 0;
+    virtual void qScrollCaret() = 0;
+    virtual void qScrollLines(int lines) = 0;
+
+    // After a change the user made to the widget's text.
+    void userChanged()
+    {
+        if (m_programChange)
+            return;
+        flushPending();
+        m_bytesValid = false;
+        m_selKnown = false;
+        notifyParent(this, EN_CHANGE);
+    }
+
+private:
+    template <typename F>
+    void programChange(F change)
+    {
+        const bool outer = m_programChange;
+        m_programChange = true;
+        change();
+        m_programChange = outer;
+    }
+
+    void ensureBytes() const
+    {
+        if (m_bytesValid)
+            return;
+        m_bytes = AfxBytesFromQString(qText());
+        m_bytesValid = true;
+    }
+
+    void rememberSelection(int qs, int qe, size_t bs, size_t be)
+    {
+        m_selKnown = true;
+        m_selQs = qs;
+        m_selQe = qe;
+        m_selBs = bs;
+        m_selBe = be;
+    }
+
+    // Ends the continuation; a pending lead byte shows as U+FFFD where it
+    // stands, and the selection moves with the text after it.
+    void flushPending()
+    {
+        if (m_contValid && m_decoder.hasPendingLead()) {
+            const QString shown = m_decoder.flush();
+            const int at = std::min(m_contQ, qLength());
+            const int s = qSelStart();
+            const int e = qSelEnd();
+            const int n = static_cast<int>(shown.size());
+            programChange([&] {
+                qSetSel(at, at);
+                qReplaceSel(shown);
+                qSetSel(s >= at ? s + n : s, e >= at ? e + n : e);
+            });
+            if (m_selKnown) {
+                m_selQs += m_selQs >= at ? n : 0;
+                m_selQe += m_selQe >= at ? n : 0;
+            }
+        }
+        m_contValid = false;
+        m_decoder.reset();
+    }
+
+    int qPosForByte(size_t b) const
+    {
+        ensureBytes();
+        if (b >= m_bytes.size())
+            return qLength();
+        AfxDisplayDecoder decoder;
+        return static_cast<int>(decoder.decode(std::string_view(m_bytes).substr(0, b)).size());
+    }
+
+    size_t byteForQPos(int q) const
+    {
+        ensureBytes();
+        if (q >= qLength())
+            return m_bytes.size();
+        AfxDisplayDecoder decoder;
+        size_t b = 0;
+        int count = 0;
+        while (b < m_bytes.size() && count < q) {
+            count += static_cast<int>(decoder.decode(std::string_view(m_bytes).substr(b, 1)).size());
+            ++b;
+        }
+        return b;
+    }
+
+    void setSel(int start, int end)
+    {
+        ensureBytes();
+        const size_t length = m_bytes.size();
+        if (start == -1) {
+            // Deselects; the caret stays.
+            const int q = qSelEnd();
+            programChange([&] { qSetSel(q, q); });
+            const size_t b = byteForQPos(q);
+            rememberSelection(q, q, b, b);
+            return;
+        }
+        const size_t bs = start < 0 ? length : std::min(static_cast<size_t>(start), length);
+        const size_t be = end < 0 ? length : std::min(static_cast<size_t>(end), length);
+        if (!(m_contValid && bs == be && bs == m_contB))
+            flushPending();  // a selection elsewhere
+        const int qs = qPosForByte(bs);
+        const int qe = qPosForByte(be);
+        programChange([&] { qSetSel(qs, qe); });
+        rememberSelection(qs, qe, bs, be);
+    }
+
+    std::pair<size_t, size_t> getSel() const
+    {
+        ensureBytes();
+        const int qs = qSelStart();
+        const int qe = qSelEnd();
+        if (m_selKnown && qs == m_selQs && qe == m_selQe)
+            return {m_selBs, m_selBe};
+        return {byteForQPos(qs), byteForQPos(qe)};
+    }
+
+    void replaceSel(const char* text)
+    {
+        ensureBytes();
+        int qs = qSelStart();
+        int qe = qSelEnd();
+        const bool continuing = m_contValid && m_selKnown && qs == qe && qs == m_selQs && qe == m_selQe &&
+                                qs == m_contQ && m_selBs == m_contB && m_selBe == m_contB;
+        size_t bs = m_contB;
+        size_t be = m_contB;
+        if (!continuing) {
+            flushPending();
+            qs = qSelStart();
+            qe = qSelEnd();
+            const bool known = m_selKnown && qs == m_selQs && qe == m_selQe;
+            bs = known ? m_selBs : byteForQPos(qs);
+            be = known ? m_selBe : byteForQPos(qe);
+        }
+        const size_t n = std::strlen(text);
+        const QString shown = m_decoder.decode(std::string_view(text, n));
+        programChange([&] {
+            qSetSel(qs, qe);
+            qReplaceSel(shown);
+        });
+        m_bytes.replace(bs, be - bs, text, n);
+        m_contValid = true;
+        m_contQ = qs + static_cast<int>(shown.size());
+        m_contB = bs + n;
+        rememberSelection(m_contQ, m_contQ, m_contB, m_contB);
+    }
+
+    bool m_multiline;
+    bool m_programChange = false;
+
+    mutable std::string m_bytes;
+    mutable bool m_bytesValid = true;
+
+    AfxDisplayDecoder m_decoder;  // state after the last insertion
+    bool m_contValid = false;
+    int m_contQ = 0;     // where the last insertion ended, in the widget
+    size_t m_contB = 0;  // and in the bytes
+
+    bool m_selKnown = false;  // the selection the program last set, both ways
+    int m_selQs = 0;
+    int m_selQe = 0;
+    size_t m_selBs = 0;
+    size_t m_selBe = 0;
+};
+
+class LineEditImpl : public EditImpl {
+public:
+    LineEditImpl(QLineEdit* edit, WndImpl* parent, int id) : EditImpl(edit, parent, id, false), m_edit(edit)
+    {
+        const HWND self = hwnd();
+        QObject::connect(edit, &QLineEdit::textEdited, &m_context, [self] {
+            if (auto* wnd = static_cast<LineEditImpl*>(lookup(self)))
+                wnd->userChanged();
+        });
+    }
+
+protected:
+    QString qText() const override { return m_edit->text(); }
+    void qSetText(const QString& text) override { m_edit->setText(text); }
+    int qLength() const override { return static_cast<int>(m_edit->text().size()); }
+    int qSelStart() const override
+    {
+        return m_edit->hasSelectedText() ? m_edit->selectionStart() : m_edit->cursorPosition();
+    }
+    int qSelEnd() const override
+    {
+        return m_edit->hasSelectedText() ? m_edit->selectionEnd() : m_edit->cursorPosition();
+    }
+    void qSetSel(int start, int end) override
+    {
+        if (start == end)
+            m_edit->setCursorPosition(start);
+        else
+            m_edit->setSelection(start, end - start);
+    }
+    void qReplaceSel(const QString& text) override { m_edit->insert(text); }
+    int qLineCount() const override { return 1; }
+    void qScrollCaret() override {}  // a line edit keeps its caret in view itself
+    void qScrollLines(int) override {}
+
+private:
+    QLineEdit* m_edit;
+};
+
+class MultiEditImpl : public EditImpl {
+public:
+    MultiEditImpl(TextEditWidget* edit, WndImpl* parent, int id) : EditImpl(edit, parent, id, true), m_edit(edit)
+    {
+        const HWND self = hwnd();
+        QObject::connect(edit, &TextEditWidget::userEdited, &m_context, [self] {
+            if (auto* wnd = static_cast<MultiEditImpl*>(lookup(self)))
+                wnd->m_userEdit = true;
+        });
+        QObject::connect(edit, &TextEditWidget::textChanged, &m_context, [self] {
+            auto* wnd = static_cast<MultiEditImpl*>(lookup(self));
+            if (wnd && wnd->m_userEdit) {
+                wnd->m_userEdit = false;
+                wnd->userChanged();
+            }
+        });
+    }
+
+protected:
+    QString qText() const override { return m_edit->text(); }
+    void qSetText(const QString& text) override { m_edit->setText(text); }
+    int qLength() const override { return m_edit->length(); }
+    int qSelStart() const override { return m_edit->selectionStart(); }
+    int qSelEnd() const override { return m_edit->selectionEnd(); }
+    void qSetSel(int start, int end) override { m_edit->setSelection(start, end); }
+    void qReplaceSel(const QString& text) override { m_edit->replaceSelection(text); }
+    int qLineCount() const override { return m_edit->lineCount(); }
+    void qScrollCaret() override { m_edit->scrollToCaret(); }
+    void qScrollLines(int lines) override { m_edit->scrollLines(lines); }
+
+private:
+    TextEditWidget* m_edit;
+    bool m_userEdit = false;  // the next change of the text is the user's
+};
+
+// --- Status bar ------------------------------------------------------------------
+
+class StatusBarWidget : public QWidget {
+public:
+    explicit StatusBarWidget(QWidget* parent) : QWidget(parent)
+    {
+        setFixedHeight(fontMetrics().height() + 8);
+        parent->installEventFilter(this);
+    }
+
+    std::vector<int> rights{-1};
+    std::vector<QString> texts;
+    std::vector<int> types;
+
+    void place()
+    {
+        QWidget* p = parentWidget();
+        setGeometry(0, p->height() - height(), p->width(), height());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (watched == parentWidget() && e->type() == QEvent::Resize)
+            place();
+        return false;
+    }
+
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        int left = 0;
+        for (size_t i = 0; i < rights.size(); ++i) {
+            const int right = rights[i] < 0 ? width() : std::min(rights[i], width());
+            const QRect part(left, 2, right - left - 2, height() - 3);
+            left = right;
+            if (part.width() <= 0)
+                continue;
+            const int type = i < types.size() ? types[i] : 0;
+            if (!(type & SBT_NOBORDERS))
+                qDrawShadePanel(&painter, part, palette(), !(type & SBT_POPOUT), 1);
+            if (i < texts.size()) {
+                const QRect inner = part.adjusted(3, 0, -3, 0);
+                painter.drawText(inner, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                                 fontMetrics().elidedText(texts[i], Qt::ElideRight, inner.width()));
+            }
+        }
+    }
+};
+
+class StatusBarImpl : public WndImpl {
+public:
+    StatusBarImpl(StatusBarWidget* bar, WndImpl* parent, int id) : WndImpl(bar, parent, id), m_bar(bar) {}
+
+    LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        const int part = static_cast<int>(wParam & 0xFF);
+        switch (msg) {
+        case SB_SETPARTS: {
+            const int n = static_cast<int>(wParam);
+            const int* edges = reinterpret_cast<const int*>(lParam);
+            if (n <= 0 || n > 256 || !edges)
+                return FALSE;
+            m_bar->rights.assign(edges, edges + n);
+            m_bar->update();
+            return TRUE;
+        }
+        case SB_GETPARTS: {
+            const int n = static_cast<int>(m_bar->rights.size());
+            if (int* out = reinterpret_cast<int*>(lParam))
+                std::copy_n(m_bar->rights.begin(), std::min(n, static_cast<int>(wParam)), out);
+            return n;
+        }
+        case SB_SETTEXTA: {
+            if (part == 0xFF)
+                return FALSE;  // the simple mode is not provided
+            grow(part);
+            m_bytes[static_cast<size_t>(part)] = lParam ? reinterpret_cast<const char*>(lParam) : "";
+            m_bar->texts[static_cast<size_t>(part)] = AfxQStringFromBytes(m_bytes[static_cast<size_t>(part)]);
+            m_bar->types[static_cast<size_t>(part)] = static_cast<int>(wParam & 0xFF00);
+            m_bar->update();
+            return TRUE;
+        }
+        case SB_GETTEXTLENGTHA:
+        case SB_GETTEXTA: {
+            if (part >= static_cast<int>(m_bytes.size()))
+                return 0;
+            const std::string& bytes = m_bytes[static_cast<size_t>(part)];
+            if (msg == SB_GETTEXTA)
+                copyText(bytes, 0, lParam);
+            return static_cast<LRESULT>(bytes.size() | static_cast<size_t>(m_bar->types[static_cast<size_t>(part)]) << 16);
+        }
+        default:
+            return WndImpl::classProc(msg, wParam, lParam);
+        }
+    }
+    CWnd* makeWrapper() const override { return new CStatusBarCtrl; }
+    std::string text() const override { return m_bytes.empty() ? std::string() : m_bytes[0]; }
+    void setText(const std::string& bytes) override
+    {
+        grow(0);
+        m_bytes[0] = bytes;
+        m_bar->texts[0] = AfxQStringFromBytes(bytes);
+        m_bar->update();
+    }
+
+private:
+    void grow(int part)
+    {
+        const size_t n = static_cast<size_t>(part) + 1;
+        if (m_bytes.size() < n) {
+            m_bytes.resize(n);
+            m_bar->texts.resize(n);
+            m_bar->types.resize(n);
+        }
+    }
+
+    StatusBarWidget* m_bar;
+    std::vector<std::string> m_bytes;
+};
+
+bool isClass(const char* className, const char* name)
+{
+    return className && QString::fromLatin1(className).compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<WndImpl> createControl(const AfxDlgItemTemplate& item, WndImpl* parent, const QFont& font,
+                                       int baseX, int baseY, bool* ok)
+{
+    QWidget* host = parent->widget();
+    const QRect rect = dialogRect(item, baseX, baseY);
+    const bool tabStop = (item.style & WS_TABSTOP) != 0;
+    const bool edge = (item.style & WS_BORDER) || (item.exStyle & WS_EX_CLIENTEDGE);
+    std::unique_ptr<WndImpl> wnd;
+    CaptionImpl* caption = nullptr;
+    QWidget* widget = nullptr;
+    bool placed = false;  // drop-down lists and icons place themselves
+
+    if (isClass(item.className, "BUTTON")) {
+        const DWORD type = item.style & BS_TYPEMASK;
+        if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) {
+            auto* button = new QPushButton(host);
+            // The dialog decides what Enter does, not the toolkit's default button.
+            button->setAutoDefault(false);
+            button->setDefault(false);
+            widget = button;
+            auto impl = std::make_unique<ButtonImpl>(button, parent, item.id, false);
+            caption = impl.get();
+            wnd = std::move(impl);
+        } else if (type == BS_AUTOCHECKBOX) {
+            auto* box = new QCheckBox(host);
+            widget = box;
+            auto impl = std::make_unique<ButtonImpl>(box, parent, item.id, true);
+            caption = impl.get();
+            wnd = std::move(impl);
+        } else if (type == BS_GROUPBOX) {
+            auto* box = new QGroupBox(host);
+            // A frame drawn under the controls it groups; clicks go through.
+            box->setAttribute(Qt::WA_TransparentForMouseEvents);
+            box->setFocusPolicy(Qt::NoFocus);
+            widget = box;
+            auto impl = std::make_unique<GroupImpl>(box, parent, item.id);
+            caption = impl.get();
+            wnd = std::move(impl);
+        }
+    } else if (isClass(item.className, "STATIC")) {
+        const DWORD type = item.style & SS_TYPEMASK;
+        if (type == SS_LEFT || type == SS_ICON) {
+            auto* label = new QLabel(host);
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(type == SS_LEFT);
+            widget = label;
+            auto impl = std::make_unique<StaticImpl>(label, parent, item.id, type == SS_ICON);
+            if (type == SS_ICON) {
+                impl->setIcon(loadIcon(item.iconId));
+                const int size = GetSystemMetrics(SM_CXICON);
+                label->setGeometry(rect.x(), rect.y(), size, size);  // an icon static takes the icon's size
+                placed = true;
+            }
+            caption = impl.get();
+            wnd = std::move(impl);
+        }
+    } else if (isClass(item.className, "EDIT")) {
+        if (item.style & ES_MULTILINE) {
+            auto* edit = new TextEditWidget(host);
+            edit->setFont(font);
+            edit->setReadOnly(item.style & ES_READONLY);
+            edit->setWantReturn(item.style & ES_WANTRETURN);
+            edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            edit->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn
+                                                                       : Qt::ScrollBarAlwaysOff);
+            edit->setFrameStyle(edge ? (QFrame::StyledPanel | QFrame::Sunken) : QFrame::NoFrame);
+            widget = edit;
+            wnd = std::make_unique<MultiEditImpl>(edit, parent, item.id);
+        } else {
+            auto* edit = new QLineEdit(host);
+            edit->setReadOnly(item.style & ES_READONLY);
+            edit->setFrame(edge);
+            widget = edit;
+            wnd = std::make_unique<LineEditImpl>(edit, parent, item.id);
+        }
+        widget->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        wnd->setText(item.text ? item.text : "");
+    } else if (isClass(item.className, "COMBOBOX")) {
+        if ((item.style & 0x3) == CBS_DROPDOWNLIST) {
+            auto* combo = new QComboBox(host);
+            widget = combo;
+            wnd = std::make_unique<ComboImpl>(combo, parent, item.id);
+            // The template's height includes the dropped list.
+            const int closed = combo->sizeHint().height();
+            combo->setGeometry(rect.x(), rect.y(), rect.width(), closed);
+            const int itemHeight = std::max(1, QFontMetrics(font).height());
+            combo->setMaxVisibleItems(std::max(1, (rect.height() - closed) / itemHeight));
+            combo->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+            placed = true;
+        }
+    }
+
+    if (!wnd) {
+        qWarning("dialog template: control %d of class %s with style 0x%08x is not supported", item.id,
+                 item.className ? item.className : "(none)", static_cast<unsigned>(item.style));
+        *ok = false;
+        return nullptr;
+    }
+    *ok = true;
+    if (caption)
+        caption->setText(item.text ? item.text : "");
+    if (!placed)
+        widget->setGeometry(rect);
+    if (qobject_cast<QAbstractButton*>(widget))
+        widget->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+    if (qobject_cast<QGroupBox*>(widget))
+        widget->lower();
+    widget->setEnabled(!(item.style & WS_DISABLED));
+    if (!(item.style & WS_VISIBLE))
+        widget->hide();
+    return wnd;
+}
+
+WndImpl* createStatusBar(WndImpl* parent, int id, DWORD style)
+{
+    QWidget* host = parent->widget();
+    // The dialog grows by the bar's height, so the bar covers none of its
+    // controls.
+    auto* bar = new StatusBarWidget(host);
+    const QSize size(host->width(), host->height() + bar->height());
+    if (host->minimumSize() == host->maximumSize())
+        host->setFixedSize(size);
+    else
+        host->resize(size);
+    bar->place();
+    WndImpl* wnd = parent->adopt(std::make_unique<StatusBarImpl>(bar, parent, id));
+    if (!(style & WS_VISIBLE))
+        bar->hide();
+    else
+        bar->show();
+    return wnd;
+}
+
+}  // namespace afx
+
+using namespace afx;
+
+// --- Wrapper members ---------------------------------------------------------------
+
+int CButton::GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
+void CButton::SetCheck(int nCheck) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck)); }
+
+HICON CStatic::SetIcon(HICON hIcon)
+{
+    return reinterpret_cast<HICON>(SendMessage(STM_SETICON, reinterpret_cast<WPARAM>(hIcon)));
+}
+HICON CStatic::GetIcon() const { return reinterpret_cast<HICON>(SendMessage(STM_GETICON)); }
+
+int CEdit::GetLineCount() const { return static_cast<int>(SendMessage(EM_GETLINECOUNT)); }
+void CEdit::SetSel(int nStartChar, int nEndChar, BOOL bNoScroll)
+{
+    SendMessage(EM_SETSEL, static_cast<WPARAM>(nStartChar), nEndChar);
+    if (!bNoScroll)
+        SendMessage(EM_SCROLLCARET);
+}
+void CEdit::GetSel(int& nStartChar, int& nEndChar) const
+{
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessage(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    nStartChar = static_cast<int>(start);
+    nEndChar = static_cast<int>(end);
+}
+void CEdit::ReplaceSel(LPCSTR text, BOOL bCanUndo)
+{
+    SendMessage(EM_REPLACESEL, static_cast<WPARAM>(bCanUndo), reinterpret_cast<LPARAM>(text));
+}
+void CEdit::LineScroll(int nLines, int nChars) { SendMessage(EM_LINESCROLL, static_cast<WPARAM>(nChars), nLines); }
+
+int CComboBox::GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
+int CComboBox::GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
+int CComboBox::SetCurSel(int nSelect) { return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(nSelect))); }
+int CComboBox::InsertString(int nIndex, LPCSTR text)
+{
+    return static_cast<int>(SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(text)));
+}
+int CComboBox::GetLBTextLen(int nIndex) const { return static_cast<int>(SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(nIndex))); }
+int CComboBox::GetLBText(int nIndex, LPSTR buffer) const
+{
+    return static_cast<int>(SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(nIndex), reinterpret_cast<LPARAM>(buffer)));
+}
+void CComboBox::GetLBText(int nIndex, CString& text) const
+{
+    const int length = GetLBTextLen(nIndex);
+    if (length == CB_ERR) {
+        text.Empty();
+        return;
+    }
+    std::string bytes(static_cast<size_t>(length) + 1, '\0');
+    const int n = GetLBText(nIndex, bytes.data());
+    bytes.resize(static_cast<size_t>(std::max(n, 0)));
+    text = CString(std::move(bytes));
+}
+
+BOOL CStatusBarCtrl::Create(DWORD dwStyle, const RECT&, CWnd* pParentWnd, UINT nID)
+{
+    WndImpl* parent = pParentWnd ? lookup(pParentWnd->m_hWnd) : nullptr;
+    if (m_hWnd || !parent)
+        return FALSE;
+    WndImpl* bar = createStatusBar(parent, static_cast<int>(nID), dwStyle);
+    bar->m_permanent = this;
+    m_hWnd = bar->hwnd();
+    return TRUE;
+}
+
+BOOL CStatusBarCtrl::SetParts(int nParts, int* pWidths)
+{
+    return static_cast<BOOL>(SendMessage(SB_SETPARTS, static_cast<WPARAM>(nParts), reinterpret_cast<LPARAM>(pWidths)));
+}
+
+int CStatusBarCtrl::GetParts(int nParts, int* pParts) const
+{
+    return static_cast<int>(SendMessage(SB_GETPARTS, static_cast<WPARAM>(nParts), reinterpret_cast<LPARAM>(pParts)));
+}
+
+BOOL CStatusBarCtrl::SetText(LPCSTR text, int nPane, int nType)
+{
+    return static_cast<BOOL>(SendMessage(SB_SETTEXTA, static_cast<WPARAM>(nPane | nType), reinterpret_cast<LPARAM>(text)));
+}
+
+CString CStatusBarCtrl::GetText(int nPane, int* pType) const
+{
+    const LRESULT info = SendMessage(SB_GETTEXTLENGTHA, static_cast<WPARAM>(nPane));
+    std::string bytes(static_cast<size_t>(LOWORD(info)) + 1, '\0');
+    SendMessage(SB_GETTEXTA, static_cast<WPARAM>(nPane), reinterpret_cast<LPARAM>(bytes.data()));
+    bytes.resize(LOWORD(info));
+    if (pType)
+        *pType = HIWORD(info);
+    return CString(std::move(bytes));
+}

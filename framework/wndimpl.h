@@ -1,0 +1,145 @@
+// Inside the framework: the record of one window, the handle table, and the
+// calls the framework's files make on each other. Not for the program.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/afxwin.h"
+
+class QPainter;
+class QPaintEvent;
+class QTimer;
+
+namespace afx {
+
+struct MenuImpl;
+
+// One window: its widget, its place in the window tree, the wrapper objects
+// that name it and its class's default processing. Lives on the GUI thread.
+class WndImpl {
+public:
+    WndImpl(QWidget* widget, WndImpl* parent, int id);
+    virtual ~WndImpl();
+    WndImpl(const WndImpl&) = delete;
+    WndImpl& operator=(const WndImpl&) = delete;
+
+    HWND hwnd() const { return m_hwnd; }
+    QWidget* widget() const { return m_widget; }
+    WndImpl* parent() const { return m_parent; }
+    int id() const { return m_id; }
+
+    // The class's default processing of a message (DefWindowProc).
+    virtual LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    // A fresh wrapper of the kind that fits this window.
+    virtual CWnd* makeWrapper() const { return new CWnd; }
+
+    // The window text as code page 936 bytes.
+    virtual std::string text() const;
+    virtual void setText(const std::string& bytes);
+
+    WndImpl* child(int id) const;
+    const std::vector<std::unique_ptr<WndImpl>>& children() const { return m_children; }
+    WndImpl* adopt(std::unique_ptr<WndImpl> child);
+
+    // The program's attached wrapper, or the framework's own.
+    CWnd* wrapper();
+    CWnd* m_permanent = nullptr;
+
+    // Context of every signal connection of this window: they die with it.
+    QObject m_context;
+
+    std::map<UINT_PTR, std::unique_ptr<QTimer>> m_timers;
+    MenuImpl* m_sysMenu = nullptr;  // owned by the menu table
+    HICON m_icons[2] = {nullptr, nullptr};  // ICON_SMALL, ICON_BIG
+
+    // Set while the widget paints: WM_PAINT's default processing then paints
+    // as the toolkit would, and a paint context paints on the widget.
+    QPaintEvent* m_paintEvent = nullptr;
+
+private:
+    friend void destroyWindow(WndImpl* wnd, bool deleteNow);
+    friend HWND registerWindow(WndImpl* wnd);
+    void detach();
+
+    HWND m_hwnd = nullptr;
+    QPointer<QWidget> m_widget;
+    WndImpl* m_parent;
+    int m_id;
+    std::unique_ptr<CWnd> m_temporary;
+    std::vector<std::unique_ptr<WndImpl>> m_children;
+};
+
+// The handle table. Handles are never reused, so a stale one is refused.
+HWND registerWindow(WndImpl* wnd);
+void unregisterWindow(WndImpl* wnd);
+// Completes with 0 every message other threads have queued for the window.
+void failSentMessagesTo(HWND hwnd);
+// The live window of a handle, or nullptr. GUI thread only.
+WndImpl* lookup(HWND hwnd);
+bool isLiveHandle(HWND hwnd);  // any thread
+WndImpl* lookupWidget(const QWidget* widget);
+
+// Sends WM_DESTROY to the window and then to its children, kills their
+// timers, detaches their wrappers, drops their handles and deletes the
+// widgets: at once when deleteNow, else when the event loop next runs (the
+// widget may be on the stack).
+void destroyWindow(WndImpl* wnd, bool deleteNow);
+
+// Runs a message through the window's wrapper (message map, then default
+// processing) on the GUI thread.
+LRESULT dispatch(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// A control's notification to its parent: WM_COMMAND with the id and code.
+void notifyParent(WndImpl* control, UINT code);
+// CWnd::Default: the default processing of the message the window is handling.
+LRESULT defaultForCurrent(CWnd* wnd);
+void wakeWaitersOnGuiThread();
+
+// The thread that owns every window: the QApplication's.
+bool isGuiThread();
+// Once per process on the GUI thread: the pump that serves messages sent
+// from other threads, font substitutions.
+void ensureGuiInitialised();
+
+// Input of the user held back while the GUI thread waits in
+// AfxWaitServingMessages, and whether such a wait runs.
+bool guiWaitActive();
+void registerMessageBoxWindow(QWidget* box, bool add);
+// A timer tick that came while input is held back; delivered after the wait.
+void deferTimer(HWND hwnd, UINT_PTR id);
+
+// Dialog creation from a template (dialog.cpp).
+WndImpl* createDialog(const AfxDlgTemplate& dlgTemplate, CDialog* dialog, QWidget* owner);
+void endDialog(WndImpl* wnd, int result);
+int runModal(WndImpl* wnd);  // exec; returns the EndDialog value
+
+// Controls (controls.cpp).
+std::unique_ptr<WndImpl> createControl(const AfxDlgItemTemplate& item, WndImpl* parent, const QFont& font,
+                                      int baseX, int baseY, bool* ok);
+WndImpl* createStatusBar(WndImpl* parent, int id, DWORD style);
+
+// Menus (menu.cpp).
+MenuImpl* createSystemMenu(WndImpl* wnd);
+void destroyMenu(MenuImpl* menu);
+void popupSystemMenu(WndImpl* wnd, const QPoint& globalPos);
+
+// Painting (paint.cpp): the painter of a live paint context, or nullptr.
+QPainter* painterOf(HDC hdc);
+
+// Icons (icons.cpp).
+HICON loadIcon(UINT id);
+
+// Message boxes (msgbox.cpp).
+int messageBox(HWND owner, const CString& text, const CString& caption, UINT style);
+
+// Dialog unit conversion, and the font of a template.
+QFont templateFont(const AfxDlgTemplate& dlgTemplate);
+void baseUnits(const QFont& font, int* baseX, int* baseY);
+
+}  // namespace afx
