@@ -1,0 +1,131 @@
+// What the end-to-end tests share: the real main dialog run modally with the
+// body of a test inside its modal loop, a device simulator on a pseudo-terminal
+// standing behind COM1, waits that keep the window thread serving the engine,
+// and the controls read and clicked as a user would.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/tavrindlg.h"
+#include "framework/afxtest.h"
+#include "framework/afxwin.h"
+#include "tools/devsim/devsim.h"
+
+namespace e2e {
+
+// Processes events until `done` holds; false once capMs have passed without it.
+// The window thread keeps serving the bytes the monitor thread sends meanwhile.
+bool WaitUntil(const std::function<bool()>& done, int capMs = 10000);
+// Processes events for about this long: for checking that nothing happens.
+void ProcessEventsFor(int ms);
+
+// A wait that fails the test with a readable reason.
+#define E2E_WAIT(condition, what) \
+    ASSERT_TRUE(::e2e::WaitUntil([&] { return static_cast<bool>(condition); })) << "timed out waiting: " << what
+
+// The code page 936 bytes of a text written here in UTF-8, through the
+// program's own conversion point.
+std::string Gbk(const QString& text);
+
+// One message box the program raised, as the hook saw it.
+struct Box {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+
+// Records every message box and answers it with OK (IDOK), so no box blocks.
+class BoxRecorder {
+public:
+    BoxRecorder();
+    ~BoxRecorder();
+    std::vector<Box> boxes() const;
+    size_t count() const;
+    void clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Box> m_boxes;
+};
+
+// The controls of a live main dialog, reached by id and used through their
+// widgets, as a user would. GUI thread only.
+class Ui {
+public:
+    explicit Ui(HWND hDlg) : m_hDlg(hDlg) {}
+    HWND dialog() const { return m_hDlg; }
+    HWND item(int id) const;
+
+    std::string text(int id) const;           // window text, code page 936 bytes
+    void setText(int id, const std::string& bytes);
+    // A mouse click on a button (on a check box: on its box).
+    void click(int id);
+    bool checked(int id) const;
+    std::string status(int part) const;       // status-bar part
+    HICON lamp() const;                       // the icon the lamp shows
+    int recvLineCount() const;
+
+    // The port toggle, and the wait until the state label shows the outcome.
+    void openPort();
+    void closePort();
+
+private:
+    HWND m_hDlg;
+};
+
+// Exits the process with a message when a step does not end in time: for the
+// steps that would otherwise hang the suite (closing, unplugging).
+class Watchdog {
+public:
+    Watchdog(const char* what, int seconds);
+    ~Watchdog();
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
+// Runs a main dialog modally; `body` runs inside the modal loop once the
+// window exists, and the dialog is ended with IDCANCEL afterwards if the body
+// left it open. Returns DoModal's result.
+INT_PTR RunDialog(CTavrinDlg& dlg, const std::function<void(Ui&)>& body);
+
+// The base of the end-to-end tests: resources installed, boxes recorded, and a
+// simulator started on demand with COM1 pointing at it.
+class E2ETest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts a simulator and makes COM1 its slave; nullptr (and a failure)
+    // when it cannot start.
+    devsim::DeviceSimulator* StartDevice(const devsim::Options& options);
+    // Points COM1 at a path where no device is.
+    void PointCom1AtNothing();
+
+    // Makes sure the monitor thread is past its initial purge, so bytes the
+    // device sends from now on reach the dialog: sends one byte from the
+    // dialog (the write purges first, then writes) and waits until the device
+    // has it. The sent count is reset again afterwards.
+    void SyncLine(Ui& ui, devsim::DeviceSimulator& device);
+
+    // Received count and receive-area text as the dialog shows them.
+    static std::string RecvCount(long long n);
+    static std::string SendCount(long long n);
+
+    std::unique_ptr<BoxRecorder> m_boxes;
+    std::vector<std::unique_ptr<devsim::DeviceSimulator>> m_devices;
+    std::string m_missingDir;
+};
+
+} // namespace e2e

@@ -1,0 +1,114 @@
+// Opening and closing the port through the real dialog, against a simulated
+// device and against a path where no device is.
+#include <QComboBox>
+
+#include "console/texts.h"
+#include "framework/afxqt.h"
+#include "res/resource.h"
+#include "tests/e2e/e2e_support.h"
+
+namespace e2e {
+namespace {
+
+class PortStateTest : public E2ETest {};
+
+HICON Icon(UINT id)
+{
+    return ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(id));
+}
+
+void ExpectClosedByClosing(const Ui& ui)
+{
+    EXPECT_EQ(ui.lamp(), Icon(IDI_PORT_CLOSED));
+    EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextOpenPort);
+    EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), kTextPortClosed);
+    EXPECT_EQ(ui.status(0), kTextPortClosedStatus);
+}
+
+TEST_F(PortStateTest, DefaultsOpenCom1AndEveryIndicatorShowsIt)
+{
+    devsim::DeviceSimulator* device = StartDevice({});
+    ASSERT_NE(device, nullptr);
+    CTavrinDlg dlg;
+    RunDialog(dlg, [&](Ui& ui) {
+        ASSERT_NE(Icon(IDI_MAINFRAME), nullptr);
+        ASSERT_NE(Icon(IDI_PORT_CLOSED), nullptr);
+        EXPECT_EQ(ui.lamp(), Icon(IDI_PORT_CLOSED));
+        EXPECT_EQ(ui.status(0), kTextStatusInit);
+
+        ui.openPort();
+        EXPECT_TRUE(dlg.IsPortOpen());
+        EXPECT_EQ(ui.lamp(), Icon(IDI_MAINFRAME));
+        EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextClosePort);
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
+        EXPECT_EQ(ui.status(0), std::string(kTextPortOpenStatus) + "1.9600.N.8.1");
+        EXPECT_EQ(device->status().opens, 1u) << "COM1 opens the device TAVRIN_COM1 names";
+
+        ui.closePort();
+        EXPECT_FALSE(dlg.IsPortOpen());
+        ExpectClosedByClosing(ui);
+    });
+    EXPECT_EQ(m_boxes->count(), 0u) << "a healthy device raises no box";
+}
+
+TEST_F(PortStateTest, MissingDeviceShowsFailureWithoutBoxAndNextPressTriesAgain)
+{
+    PointCom1AtNothing();
+    ASSERT_FALSE(HasFatalFailure());
+    CTavrinDlg dlg;
+    RunDialog(dlg, [&](Ui& ui) {
+        ui.click(IDC_OPEN_BUTTON);
+        EXPECT_FALSE(dlg.IsPortOpen());
+        EXPECT_EQ(ui.lamp(), Icon(IDI_PORT_CLOSED));
+        EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextOpenPort);
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), kTextPortOpenFailed);
+        EXPECT_EQ(ui.status(0), kTextPortOpenFailedStatus);
+        EXPECT_EQ(m_boxes->count(), 0u) << "a device that cannot be opened is shown in the window only";
+
+        // The device appears: the same button now opens it, with the lists as
+        // they are at this press (COM1 at 19200).
+        devsim::DeviceSimulator* device = StartDevice({});
+        ASSERT_NE(device, nullptr);
+        auto* baud = qobject_cast<QComboBox*>(AfxWidgetFromHandle(ui.item(IDC_BAUD_COMBO)));
+        ASSERT_NE(baud, nullptr);
+        baud->setCurrentIndex(6);
+        ui.openPort();
+        EXPECT_TRUE(dlg.IsPortOpen());
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.19200.N.8.1");
+        EXPECT_EQ(ui.lamp(), Icon(IDI_MAINFRAME));
+    });
+    EXPECT_EQ(m_boxes->count(), 0u);
+}
+
+TEST_F(PortStateTest, SettingsChangedWhileOpenApplyAtTheNextOpening)
+{
+    devsim::DeviceSimulator* device = StartDevice({});
+    ASSERT_NE(device, nullptr);
+    CTavrinDlg dlg;
+    RunDialog(dlg, [&](Ui& ui) {
+        ui.openPort();
+        auto select = [&](int id, int index) {
+            auto* list = qobject_cast<QComboBox*>(AfxWidgetFromHandle(ui.item(id)));
+            ASSERT_NE(list, nullptr) << "list " << id;
+            list->setCurrentIndex(index);
+        };
+        select(IDC_BAUD_COMBO, 7);
+        select(IDC_PARITY_COMBO, 2);
+        select(IDC_DATABITS_COMBO, 1);
+        select(IDC_STOPBITS_COMBO, 1);
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
+
+        ui.closePort();
+        ExpectClosedByClosing(ui);
+        ui.openPort();
+        // A pseudo-terminal refuses parity and 7 data bits; the engine treats
+        // that as not applicable to a line without a UART, so the port opens.
+        EXPECT_TRUE(dlg.IsPortOpen());
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.38400.E.7.2");
+        EXPECT_EQ(ui.status(0), std::string(kTextPortOpenStatus) + "1.38400.E.7.2");
+        EXPECT_EQ(device->status().opens, 2u);
+    });
+}
+
+} // namespace
+} // namespace e2e
