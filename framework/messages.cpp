@@ -2,20 +2,24 @@
 // wait that keeps serving them.
 //
 // A message sent from another thread goes into one queue served by the GUI
-// thread. A plain sleep/wake hand-off costs tens of microseconds here, so both
-// sides spin briefly before they sleep: the sender for the handler's result,
-// the GUI thread for the next message after it has served one. The spins
-// adapt (they grow while they pay off and shrink while they do not), so an
-// idle or slow line costs next to nothing, and the GUI thread goes back to its
-// event loop at least every few milliseconds during a flood so that painting
-// and input still get through.
-#include <QAbstractEventDispatcher>
+// thread. A plain sleep/wake hand-off costs tens of microseconds here, so a
+// flood of messages is served without sleeping on either side: after serving
+// a message the GUI thread polls the queue briefly for the next one, and a
+// sender that finds it polling spins for its result instead of sleeping. The
+// poll adapts to the traffic (it shrinks while it finds nothing, so on a slow
+// line it adds next to nothing to the cost of waking), and when a sender had to be
+// woken from sleep the GUI thread now and then polls long enough for that
+// sender to come back, which is how a flood that starts on a quiet line gets
+// into step. The GUI thread goes back to its event loop at least every few
+// milliseconds so that painting and input still get through.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFont>
 #include <QPointer>
 #include <QThread>
 #include <QWindow>
+
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -36,8 +40,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Spin budgets in nanoseconds.
-constexpr long kMinSpinNs = 500;
-constexpr long kMaxSpinNs = 20000;
+constexpr long kMinPollNs = 2000;     // the GUI thread's poll for the next message
+constexpr long kMaxPollNs = 20000;
+constexpr long kProbePollNs = 50000;  // long enough for a woken sender to send again
+constexpr int kMaxProbeInterval = 1024;
+constexpr long kSenderSpinNs = 20000; // a sender whose message the GUI thread polled for
+constexpr long kPureSpinNs = 2000;    // then spins yield the processor
 // The longest the GUI thread serves sent messages without returning to its
 // event loop.
 constexpr auto kMaxDrain = std::chrono::milliseconds(8);
@@ -51,27 +59,29 @@ inline void cpuRelax()
 #endif
 }
 
-// Spins until ready() or the budget is spent; true when ready.
+// Spins until ready() or the budget is spent; true when ready. After the
+// first microseconds it yields between looks, so that on a busy machine the
+// thread it waits for can have the processor.
 template <typename Ready>
 bool spinFor(long budgetNs, Ready ready)
 {
     if (ready())
         return true;
-    const auto deadline = Clock::now() + std::chrono::nanoseconds(budgetNs);
+    const auto begin = Clock::now();
+    const auto yieldFrom = begin + std::chrono::nanoseconds(std::min(budgetNs, kPureSpinNs));
+    const auto deadline = begin + std::chrono::nanoseconds(budgetNs);
     for (;;) {
         for (int i = 0; i < 16; ++i) {
             cpuRelax();
             if (ready())
                 return true;
         }
-        if (Clock::now() >= deadline)
+        const auto now = Clock::now();
+        if (now >= deadline)
             return ready();
+        if (now >= yieldFrom)
+            sched_yield();
     }
-}
-
-void adapt(long& budget, bool paidOff)
-{
-    budget = paidOff ? std::min(budget * 2, kMaxSpinNs) : std::max(budget / 2, kMinSpinNs);
 }
 
 // --- Handle table --------------------------------------------------------
@@ -96,11 +106,14 @@ struct SentMessage {
     std::atomic<int> state{kPending};
 };
 
-void complete(SentMessage& m, LRESULT result)
+// True when the sender was asleep and had to be woken.
+bool complete(SentMessage& m, LRESULT result)
 {
     m.result = result;
-    if (m.state.exchange(kDone, std::memory_order_acq_rel) == kSleeping)
-        m.state.notify_one();
+    if (m.state.exchange(kDone, std::memory_order_acq_rel) != kSleeping)
+        return false;
+    m.state.notify_one();
+    return true;
 }
 
 const QEvent::Type kServeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -116,7 +129,11 @@ std::atomic<size_t> g_queued{0};
 std::atomic<bool> g_serving{false};
 // A serve event is on its way to the pump.
 std::atomic<bool> g_servePosted{false};
-long g_serverSpinNs = kMinSpinNs;  // GUI thread only
+// GUI thread only: the poll's budget, and how many woken senders to let go
+// before the next long poll.
+long g_pollNs = kMaxPollNs;
+int g_probeInterval = 1;
+int g_probeCountdown = 0;
 
 std::shared_ptr<SentMessage> popSent()
 {
@@ -136,22 +153,36 @@ void postToPumpLocked(QEvent::Type type);
 void drainSentMessages()
 {
     const auto start = Clock::now();
+    bool senderWasAsleep = false;
     for (;;) {
         std::shared_ptr<SentMessage> m = popSent();
         if (!m) {
+            const bool probe = senderWasAsleep && --g_probeCountdown <= 0;
             g_serving.store(true);
-            const bool more = spinFor(g_serverSpinNs, [] { return g_queued.load(std::memory_order_relaxed) > 0; });
+            const bool more = spinFor(probe ? kProbePollNs : g_pollNs,
+                                      [] { return g_queued.load(std::memory_order_relaxed) > 0; });
             g_serving.store(false);
-            adapt(g_serverSpinNs, more);
+            if (probe) {
+                g_probeInterval = more ? 1 : std::min(g_probeInterval * 2, kMaxProbeInterval);
+                g_probeCountdown = g_probeInterval;
+                if (more)
+                    g_pollNs = kMaxPollNs;
+            } else {
+                g_pollNs = more ? std::min(g_pollNs * 2, kMaxPollNs) : std::max(g_pollNs / 2, kMinPollNs);
+            }
             // Checked again after clearing the flag: a sender that saw it set
             // did not post a serve event.
-            if (g_queued.load() > 0)
+            if (g_queued.load() > 0) {
+                senderWasAsleep = false;
                 continue;
+            }
             return;
         }
         WndImpl* wnd = lookup(m->hwnd);
-        complete(*m, wnd ? dispatch(wnd, m->msg, m->wParam, m->lParam) : 0);
+        senderWasAsleep = complete(*m, wnd ? dispatch(wnd, m->msg, m->wParam, m->lParam) : 0);
         if (Clock::now() - start > kMaxDrain) {
+            // The sender falls asleep meanwhile; get back into step at once.
+            g_probeCountdown = 0;
             if (g_queued.load() > 0 && !g_servePosted.exchange(true)) {
                 std::lock_guard lock(g_queueMutex);
                 postToPumpLocked(kServeEvent);
@@ -199,8 +230,6 @@ void postToPumpLocked(QEvent::Type type)
         g_servePosted.store(false);
 }
 
-thread_local long t_senderSpinNs = kMaxSpinNs;
-
 LRESULT sendFromOtherThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (!isLiveHandle(hwnd))
@@ -217,12 +246,15 @@ LRESULT sendFromOtherThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         g_queue.push_back(m);
         g_queued.fetch_add(1);
     }
-    if (!g_serving.load() && !g_servePosted.exchange(true)) {
+    // A GUI thread that is polling answers within microseconds: spin. One
+    // that must be woken takes longer than sleeping costs: sleep.
+    const bool polled = g_serving.load();
+    if (!polled && !g_servePosted.exchange(true)) {
         std::lock_guard lock(g_queueMutex);
         postToPumpLocked(kServeEvent);
     }
-    const bool quick = spinFor(t_senderSpinNs, [&] { return m->state.load(std::memory_order_acquire) == kDone; });
-    adapt(t_senderSpinNs, quick);
+    const bool quick =
+        polled && spinFor(kSenderSpinNs, [&] { return m->state.load(std::memory_order_acquire) == kDone; });
     if (!quick) {
         int expected = kPending;
         if (m->state.compare_exchange_strong(expected, kSleeping)) {
