@@ -42,6 +42,8 @@ TEST_F(PortStateTest, DefaultsOpenCom1AndEveryIndicatorShowsIt)
         EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextClosePort);
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
         EXPECT_EQ(ui.status(0), std::string(kTextPortOpenStatus) + "1.9600.N.8.1");
+        // The simulator learns of the open from the kernel, a moment later.
+        E2E_WAIT(device->status().opens >= 1, "the device to see the open");
         EXPECT_EQ(device->status().opens, 1u) << "COM1 opens the device TAVRIN_COM1 names";
 
         ui.closePort();
@@ -106,6 +108,7 @@ TEST_F(PortStateTest, SettingsChangedWhileOpenApplyAtTheNextOpening)
         EXPECT_TRUE(dlg.IsPortOpen());
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.38400.E.7.2");
         EXPECT_EQ(ui.status(0), std::string(kTextPortOpenStatus) + "1.38400.E.7.2");
+        E2E_WAIT(device->status().opens >= 2, "the device to see the second open");
         EXPECT_EQ(device->status().opens, 2u);
     });
 }
