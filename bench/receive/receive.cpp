@@ -10,7 +10,9 @@
 //   (b) the program's own CPU per cent while a device streams at 3,840 bytes/s
 //       (a 38400-baud line running full); the device runs as the separate
 //       devsim program, so the figure is this process alone;
-//   (c) resident memory (VmRSS) before and after a longer stream (10 MiB).
+//   (c) resident memory (VmRSS) once the program is warm (after the first
+//       flood of (a)) and after 10 MiB more in all: the rest of (a), (b), and
+//       a hexadecimal flood of what remains.
 // Usage: bench_receive [flood-bytes [cpu-seconds [memory-bytes]]]
 #include <QApplication>
 #include <QDir>
@@ -97,6 +99,9 @@ double CpuSeconds()
 class Bench {
 public:
     explicit Bench(CTavrinDlg& dlg) : m_dlg(dlg) {}
+
+    // Counts received bytes for (c) from now on.
+    void startCounting() { m_totalReceived = 0; }
 
     HWND item(int id) const { return ::GetDlgItem(m_dlg.GetSafeHwnd(), id); }
 
@@ -212,6 +217,7 @@ public:
         QCoreApplication::processEvents();
 
         const double seconds = Seconds(end - start);
+        m_totalReceived += m_dlg.RecvCount();
         std::printf("(a) %-11s flood %llu bytes: %s in %.2f s = %.0f bytes/s; clicks handled during the flood %d of "
                     "%d asked, worst click latency %.1f ms\n",
                     hex ? "hexadecimal" : "character", static_cast<unsigned long long>(bytes),
@@ -274,6 +280,7 @@ public:
         const double cpu = CpuSeconds() - cpuBefore;
         const double wall = Seconds(Clock::now() - start);
         const long long received = m_dlg.RecvCount() - countBefore;
+        m_totalReceived += m_dlg.RecvCount();
         std::printf("(b) %-11s port open, line quiet: program CPU %.2f %% of one core over %.1f s\n",
                     hex ? "hexadecimal" : "character", 100.0 * idleCpu / idleWall, idleWall);
         std::printf("(b) %-11s stream at 3840 bytes/s: %lld bytes in %.1f s (%.0f bytes/s), program CPU %.2f %% of "
@@ -288,9 +295,16 @@ public:
         QDir(dir).removeRecursively();
     }
 
-    // (c): resident memory before and after a long stream.
-    void memory(bool hex, std::uint64_t bytes)
+    // (c): resident memory after `total` bytes received in all, against
+    // `before`, taken before the first byte.
+    void memory(bool hex, std::uint64_t total, long before)
     {
+        const std::uint64_t bytes = total > m_totalReceived ? total - m_totalReceived : 0;
+        if (bytes == 0) {
+            std::printf("(c) VmRSS %ld KiB before, %ld KiB after %llu bytes: growth %.2f MiB\n", before, VmRssKiB(),
+                        static_cast<unsigned long long>(m_totalReceived), (VmRssKiB() - before) / 1024.0);
+            return;
+        }
         devsim::DeviceSimulator device;
         devsim::Options options;
         options.floodBytes = bytes;
@@ -309,17 +323,18 @@ public:
             std::fprintf(stderr, "the port did not open\n");
             std::exit(1);
         }
-        WaitUntil([&] { return false; }, 200);
-        const long before = VmRssKiB();
         const auto start = Clock::now();
         const bool done = startTraffic([&] { return device.received(); }) &&
                           WaitUntil([&] { return m_dlg.RecvCount() >= static_cast<long long>(bytes); }, 600000);
         const double seconds = Seconds(Clock::now() - start);
+        m_totalReceived += m_dlg.RecvCount();
         WaitUntil([&] { return false; }, 200);
         const long after = VmRssKiB();
-        std::printf("(c) %-11s stream %llu bytes (%s in %.1f s): VmRSS %ld KiB before, %ld KiB after, growth %.2f MiB\n",
+        std::printf("(c) %s flood of the remaining %llu bytes %s in %.1f s (%.0f bytes/s)\n",
                     hex ? "hexadecimal" : "character", static_cast<unsigned long long>(bytes),
-                    done ? "received" : "NOT all received", seconds, before, after, (after - before) / 1024.0);
+                    done ? "received" : "NOT all received", seconds, m_dlg.RecvCount() / seconds);
+        std::printf("(c) VmRSS %ld KiB after the first flood, %ld KiB after %llu bytes more: growth %.2f MiB\n",
+                    before, after, static_cast<unsigned long long>(m_totalReceived), (after - before) / 1024.0);
         std::fflush(stdout);
         closePort();
         WaitUntil([&] { return false; }, 100);
@@ -328,6 +343,7 @@ public:
 
 private:
     CTavrinDlg& m_dlg;
+    std::uint64_t m_totalReceived = 0;
 };
 
 } // namespace
@@ -337,7 +353,7 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const std::uint64_t floodBytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1u << 20;
-    const int cpuSeconds = argc > 2 ? std::atoi(argv[2]) : 6;
+    const int cpuSeconds = argc > 2 ? std::atoi(argv[2]) : 5;
     const std::uint64_t memoryBytes = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 10u << 20;
     if (floodBytes == 0 || cpuSeconds <= 0 || memoryBytes == 0) {
         std::fprintf(stderr, "usage: %s [flood-bytes [cpu-seconds [memory-bytes]]]\n", argv[0]);
@@ -362,11 +378,15 @@ int main(int argc, char** argv)
         }
         Bench bench(dlg);
         std::printf("receive path, dialog offscreen, Qt %s\n", qVersion());
-        for (bool hex : {false, true})
-            bench.flood(hex, floodBytes);
+        const long rssAtStart = VmRssKiB();
+        bench.flood(false, floodBytes);
+        const long rssBefore = VmRssKiB();
+        bench.startCounting();
+        bench.flood(true, floodBytes);
         for (bool hex : {false, true})
             bench.steadyStream(hex, cpuSeconds);
-        bench.memory(true, memoryBytes);
+        bench.memory(true, memoryBytes, rssBefore);
+        std::printf("(c) VmRSS %ld KiB at start, before any byte\n", rssAtStart);
         dlg.EndDialog(IDCANCEL);
     };
     QTimer::singleShot(0, &context, body);
