@@ -75,7 +75,8 @@ public:
     HICON lamp() const;                       // the icon the lamp shows
     int recvLineCount() const;
 
-    // The port toggle, and the wait until the state label shows the outcome.
+    // A press of the port toggle; its handler opens or closes at once. Fails
+    // when the toggle does not offer that.
     void openPort();
     void closePort();
 
@@ -119,7 +120,7 @@ protected:
     // has it. The sent count is reset again afterwards.
     void SyncLine(Ui& ui, devsim::DeviceSimulator& device);
 
-    // Received count and receive-area text as the dialog shows them.
+    // The status-bar texts of a received and a sent count.
     static std::string RecvCount(long long n);
     static std::string SendCount(long long n);
 

@@ -103,14 +103,16 @@ TEST_F(PortStateTest, SettingsChangedWhileOpenApplyAtTheNextOpening)
         ui.closePort();
         ExpectClosedByClosing(ui);
         ui.openPort();
-        // A pseudo-terminal refuses parity and 7 data bits; the engine treats
-        // that as not applicable to a line without a UART, so the port opens.
+        // A pseudo-terminal refuses parity and 7 data bits; the port layer
+        // treats that as not applicable to a line without a UART, so the port
+        // opens without a report.
         EXPECT_TRUE(dlg.IsPortOpen());
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.38400.E.7.2");
         EXPECT_EQ(ui.status(0), std::string(kTextPortOpenStatus) + "1.38400.E.7.2");
         E2E_WAIT(device->status().opens >= 2, "the device to see the second open");
         EXPECT_EQ(device->status().opens, 2u);
     });
+    EXPECT_EQ(m_boxes->count(), 0u);
 }
 
 } // namespace

@@ -18,7 +18,8 @@ class ReceiveTest : public E2ETest {
 protected:
     // Opens COM1 on a fresh device and synchronises with it; the body then
     // runs with the port open and the counts at 0.
-    void RunOpen(const devsim::Options& options, const std::function<void(CTavrinDlg&, Ui&, devsim::DeviceSimulator&)>& body)
+    using Body = std::function<void(CTavrinDlg&, Ui&, devsim::DeviceSimulator&)>;
+    void RunOpen(const devsim::Options& options, const Body& body)
     {
         devsim::DeviceSimulator* device = StartDevice(options);
         ASSERT_NE(device, nullptr);
@@ -230,8 +231,10 @@ TEST_F(ReceiveTest, RandomFloodIsCountedExactlyAndShowsItsTail)
     RunOpen(options, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         // A generous cap: every byte is a hand-over between two threads, and a
         // loaded machine slows that down a lot.
-        ASSERT_TRUE(WaitUntil([&] { return device.status().trafficDone && dlg.RecvCount() >= static_cast<long long>(kBytes); },
-                              60000))
+        const auto arrived = [&] {
+            return device.status().trafficDone && dlg.RecvCount() >= static_cast<long long>(kBytes);
+        };
+        ASSERT_TRUE(WaitUntil(arrived, 60000))
             << "timed out waiting for the flood; counted " << dlg.RecvCount();
         EXPECT_EQ(dlg.RecvCount(), static_cast<long long>(kBytes));
         EXPECT_EQ(ui.status(2), RecvCount(kBytes));
