@@ -1,12 +1,15 @@
 // Bytes from a simulated device through the engine into the receive area:
 // what the area shows, what the count says, and the display's buttons.
 #include <QString>
+#include <QTest>
+#include <QWidget>
 
 #include <cstdio>
 #include <random>
 #include <string>
 
 #include "console/texts.h"
+#include "framework/afxqt.h"
 #include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 #include "tools/devsim/gbkline.h"
@@ -169,6 +172,36 @@ TEST_F(ReceiveTest, AreaOfMoreThan400LinesIsReplacedByTheNotice)
         EXPECT_EQ(after, std::string(after.size(), 'x'));
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), data);
         EXPECT_EQ(ui.status(2), RecvCount(static_cast<long long>(lines.size() + 1 + run.size())));
+    });
+}
+
+// What the user types stays: text typed into the receive area is followed by
+// the received bytes at its very end, whatever is selected, and the send text
+// typed meanwhile survives the clearing of the receive area, which writes the
+// dialog's copy of it back into the send edit.
+TEST_F(ReceiveTest, TypedTextStaysAndBytesGoToTheEnd)
+{
+    RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+        QWidget* recv = AfxWidgetFromHandle(ui.item(IDC_RECV_EDIT));
+        QWidget* send = AfxWidgetFromHandle(ui.item(IDC_SEND_EDIT));
+        ASSERT_NE(recv, nullptr);
+        ASSERT_NE(send, nullptr);
+        QTest::keyClicks(recv, "typed");
+        QTest::keyClick(recv, Qt::Key_Home);
+        QTest::keyClick(recv, Qt::Key_Right, Qt::ShiftModifier);
+        Receive(dlg, device, " rx");
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(ui.text(IDC_RECV_EDIT), "typed rx");
+
+        QTest::keyClicks(send, "to go");
+        EXPECT_EQ(ui.text(IDC_SEND_EDIT), "to go");
+        ui.click(IDC_CLEAR_BUTTON);
+        EXPECT_EQ(ui.text(IDC_RECV_EDIT), "");
+        EXPECT_EQ(ui.text(IDC_SEND_EDIT), "to go");
+        Receive(dlg, device, "next");
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(ui.text(IDC_RECV_EDIT), "next");
+        EXPECT_EQ(ui.text(IDC_SEND_EDIT), "to go");
     });
 }
 
