@@ -1,0 +1,104 @@
+// CCommPort: the serial port engine. One object drives one port for one owner
+// window: Open opens and configures the port, StartMonitor starts the monitor
+// thread, which hands every received byte to the owner as a WM_PORT_RXCHAR
+// message and writes what Send and SendString leave in the write slot.
+//
+// Thread safety:
+// - The owner's thread (the window thread) calls the constructor, Open,
+//   StartMonitor, Send, SendString, SignalStop and the destructor, one at a
+//   time; a second Open that begins while one runs (from a handler run during
+//   its wait) is refused.
+// - The monitor thread runs MonitorThreadProc, ReadAvailable and WritePending,
+//   and ReportError when they fail. It is the only thread that reads, writes
+//   or waits on the port while it runs, and it closes the port when it stops.
+// - The two meet in m_hPort and m_bMonitorRunning (atomic), in the write slot
+//   (m_pWriteBuf, m_nWriteLen, under m_csWriteSlot, held only for a copy) and
+//   in the three events. Every WM_PORT_* message is sent synchronously: the
+//   monitor thread waits until the owner's handler has run on the owner's
+//   thread, so a handler must never wait for the monitor thread; Open and the
+//   destructor wait for it serving messages meanwhile.
+// - m_csPortSync serialises configuration, reads and writes on the port; no
+//   message is sent while it is held.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "framework/afxwin.h"
+#include "platform/winbase.h"
+
+// Messages from the engine to its owner window: lParam is the port number.
+#define WM_PORT_BREAK  (WM_USER + 1)
+#define WM_PORT_CTS    (WM_USER + 2)
+#define WM_PORT_ERR    (WM_USER + 4)
+#define WM_PORT_RING   (WM_USER + 5)
+#define WM_PORT_RXCHAR (WM_USER + 7) // wParam: the byte, 0 to 255
+#define WM_PORT_RXFLAG (WM_USER + 8)
+
+class CCommPort {
+public:
+    CCommPort();
+    virtual ~CCommPort();
+    CCommPort(const CCommPort&) = delete;
+    CCommPort& operator=(const CCommPort&) = delete;
+
+    // Stops a running monitor thread, then opens "COM<nPortNumber>" and sets
+    // it up. FALSE only when the device cannot be opened (no box: the caller
+    // reports it) or a second Open began while one runs; a failed setting
+    // step is reported in a box and Open still returns TRUE.
+    BOOL Open(CWnd* pOwnerWnd, int nPortNumber, int nBaudRate, char chParity, int nDataBits, int nStopBits,
+              DWORD dwCommEvents, UINT nWriteBufferSize);
+    // Starts the monitor thread for an open port; FALSE when no thread could
+    // be made (the port stays open until the next Open or the destructor).
+    BOOL StartMonitor();
+    // Asks the monitor thread to close the port and end; does not wait.
+    BOOL SignalStop();
+    // Leave data in the write slot for the monitor thread; a later call
+    // before it takes them up replaces them. Longer data than the buffer
+    // grows it. The result is that of setting the write event.
+    BOOL Send(const BYTE* pData, DWORD nLength);
+    BOOL SendString(const char* pszText);
+
+    // Shows the failure of the named platform call with the system's text for
+    // the calling thread's last error, in an ownerless box.
+    void ReportError(const char* pszOperation);
+
+    static UINT MonitorThreadProc(LPVOID pParam);
+    static void ReadAvailable(CCommPort* port);
+    static void WritePending(CCommPort* port);
+
+    UINT m_nWriteLen;
+    std::atomic<HANDLE> m_hPort; // set while a port is open
+    CWinThread* m_pMonitorThread;
+    CRITICAL_SECTION m_csPortSync;
+    std::atomic<BOOL> m_bMonitorRunning;
+    HANDLE m_hWriteEvent;
+    HANDLE m_hStopEvent;
+    HANDLE m_hWaitHandles[3]; // stop, the event of m_ovIo, write: in order of priority
+    OVERLAPPED m_ovIo;        // the event waits'
+    COMMTIMEOUTS m_timeouts;
+    DCB m_dcb;
+    CWnd* m_pOwnerWnd;
+    int m_nPortNumber;
+    BYTE* m_pWriteBuf;
+    DWORD m_dwEventMask;
+    UINT m_nWriteBufSize;
+
+private:
+    // Sends one WM_PORT_* message to the owner window, if it still exists.
+    void NotifyOwner(UINT message, WPARAM wParam);
+    // Waits for a running monitor thread to end, serving the owner's messages.
+    void StopMonitor();
+
+    // Reads and writes have I/O records of their own, so that neither touches
+    // the outstanding event wait's.
+    OVERLAPPED m_ovRead;
+    OVERLAPPED m_ovWrite;
+    // Guards the write slot (m_pWriteBuf, m_nWriteLen, m_nWriteBufSize) for
+    // the moment of a copy in or out, never for a write.
+    CRITICAL_SECTION m_csWriteSlot;
+    // The monitor thread's copy of the slot, written out while Send may
+    // already fill the slot again.
+    std::vector<BYTE> m_outBuf;
+    bool m_bOpening;
+};

@@ -1,0 +1,557 @@
+// The port engine against real pseudo-terminals, with a real owner window.
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <poll.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "../platform/pty.h"
+#include "owner.h"
+#include "platform/faults.h"
+
+using owner::Box;
+using owner::BoxRecorder;
+using owner::COwnerDlg;
+using owner::Message;
+using owner::ServeUntil;
+
+namespace {
+
+constexpr int kCom = 5;
+
+// Opens as the console does.
+BOOL OpenAsConsole(CCommPort& port, CWnd* owner, int baud = 9600, char parity = 'N', int data = 8, int stop = 1)
+{
+    return port.Open(owner, kCom, baud, parity, data, stop, EV_RXCHAR | EV_RXFLAG, 512);
+}
+
+speed_t SpeedOf(int baud)
+{
+    switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    default: return B0;
+    }
+}
+
+std::string Pattern(size_t size)
+{
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>('a' + i % 26);
+    return s;
+}
+
+class Engine : public testing::Test {
+protected:
+    void SetUp() override { m_line.NameAs(kCom); }
+    void TearDown() override
+    {
+        platform::faults::ClearAll();
+        AfxSetThreadCreationHook(nullptr);
+    }
+
+    // Waits for the monitor thread to end, serving messages, and returns its
+    // exit code.
+    DWORD AwaitEnd(CCommPort& port, DWORD threadId)
+    {
+        DWORD code = 0;
+        EXPECT_TRUE(ServeUntil([&] { return !port.m_bMonitorRunning && AfxGetThreadExitCode(threadId, &code); }));
+        return code;
+    }
+
+    PtyLine m_line;
+};
+
+TEST_F(Engine, OpensWithEverySettingOfTheListsAndTheyReadBack)
+{
+    BoxRecorder boxes;
+    CCommPort port;
+    for (int baud : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400})
+        for (char parity : {'N', 'O', 'E'})
+            for (int data : {8, 7, 6})
+                for (int stop : {1, 2}) {
+                    SCOPED_TRACE(testing::Message() << baud << parity << data << stop);
+                    ASSERT_TRUE(OpenAsConsole(port, nullptr, baud, parity, data, stop));
+                    ASSERT_NE(port.m_hPort.load(), nullptr);
+                    // What a pseudo-terminal holds, from the far end.
+                    termios t;
+                    ASSERT_EQ(tcgetattr(m_line.master(), &t), 0);
+                    EXPECT_EQ(cfgetospeed(&t), SpeedOf(baud));
+                    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop == 2);
+                    // The rest from the port's record.
+                    DCB dcb{};
+                    ASSERT_TRUE(GetCommState(port.m_hPort, &dcb));
+                    EXPECT_EQ(dcb.BaudRate, DWORD(baud));
+                    EXPECT_EQ(dcb.Parity, parity == 'N' ? NOPARITY : parity == 'O' ? ODDPARITY : EVENPARITY);
+                    EXPECT_EQ(dcb.ByteSize, data);
+                    EXPECT_EQ(dcb.StopBits, stop == 1 ? ONESTOPBIT : TWOSTOPBITS);
+                    EXPECT_EQ(dcb.fRtsControl, DWORD{RTS_CONTROL_ENABLE});
+                    EXPECT_EQ(dcb.EvtChar, 'q');
+                    EXPECT_EQ(dcb.fOutX | dcb.fInX | dcb.fOutxCtsFlow, 0u) << "flow control off";
+                }
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST_F(Engine, DeviceNameAndDefinitionString)
+{
+    // Port 4 is COM4; 38400 E 7 2 is "baud=38400 parity=E data=7 stop=2".
+    m_line.NameAs(4);
+    CCommPort port;
+    ASSERT_TRUE(port.Open(nullptr, 4, 38400, 'E', 7, 2, EV_RXCHAR | EV_RXFLAG, 512));
+    EXPECT_EQ(port.m_dcb.BaudRate, 38400u);
+    EXPECT_EQ(port.m_dcb.Parity, EVENPARITY);
+    EXPECT_EQ(port.m_dcb.ByteSize, 7);
+    EXPECT_EQ(port.m_dcb.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(port.m_dcb.EvtChar, 'q');
+    EXPECT_EQ(port.m_dcb.fRtsControl, DWORD{RTS_CONTROL_ENABLE});
+    EXPECT_EQ(port.m_timeouts.ReadIntervalTimeout, 1000u);
+    EXPECT_EQ(port.m_timeouts.WriteTotalTimeoutConstant, 1000u);
+    EXPECT_EQ(port.m_nPortNumber, 4);
+    EXPECT_EQ(port.m_nWriteBufSize, 512u);
+    DWORD mask = 0;
+    ASSERT_TRUE(GetCommMask(port.m_hPort, &mask));
+    EXPECT_EQ(mask, DWORD{EV_RXCHAR | EV_RXFLAG});
+    unsetenv("TAVRIN_COM4");
+}
+
+TEST_F(Engine, MissingDeviceAndLineHeldElsewhereFailWithoutABox)
+{
+    BoxRecorder boxes;
+    const char* tmp = std::getenv("TMPDIR");
+    setenv("TAVRIN_COM5", (std::string(tmp && *tmp ? tmp : "/tmp") + "/tavrin-no-device").c_str(), 1);
+    CCommPort port;
+    EXPECT_FALSE(OpenAsConsole(port, nullptr));
+    EXPECT_EQ(port.m_hPort.load(), nullptr);
+    // The events and the new buffer exist, so a later open starts from there.
+    EXPECT_NE(port.m_hStopEvent, nullptr);
+    EXPECT_EQ(port.m_hWaitHandles[0], port.m_hStopEvent);
+    EXPECT_EQ(port.m_hWaitHandles[1], port.m_ovIo.hEvent);
+    EXPECT_EQ(port.m_hWaitHandles[2], port.m_hWriteEvent);
+    EXPECT_NE(port.m_pWriteBuf, nullptr);
+
+    m_line.NameAs(kCom);
+    auto other = std::make_unique<CCommPort>();
+    ASSERT_TRUE(OpenAsConsole(*other, nullptr));
+    EXPECT_FALSE(OpenAsConsole(port, nullptr)) << "the line is the other object's";
+    EXPECT_EQ(port.m_hPort.load(), nullptr);
+    other.reset();
+
+    // Another program that holds the line.
+    const int held = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(OpenAsConsole(port, nullptr));
+    close(held);
+    EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "the line is free again";
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
+{
+    struct Step {
+        const char* call;
+        const char* text;
+    };
+    const Step steps[] = {
+        {"SetCommTimeouts", "SetCommTimeouts()"},
+        {"SetCommMask", "SetCommMask()"},
+        {"GetCommState", "GetCommState()"},
+        {"BuildCommDCBA", "BuildCommDCB()"},
+        {"SetCommState", "SetCommState()"},
+    };
+    for (size_t failing = 0; failing < std::size(steps); ++failing) {
+        SCOPED_TRACE(steps[failing].call);
+        BoxRecorder boxes;
+        // Every step from the failing one on would fail: only the first may
+        // be tried, so only it is reported.
+        for (size_t i = failing; i < std::size(steps); ++i)
+            platform::faults::Inject(steps[i].call, i == failing ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
+        CCommPort port;
+        EXPECT_TRUE(OpenAsConsole(port, nullptr));
+        EXPECT_NE(port.m_hPort.load(), nullptr) << "the port stays open";
+        platform::faults::ClearAll();
+        const std::vector<Box> shown = boxes.boxes();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, owner::ReportText(steps[failing].text, ERROR_ACCESS_DENIED, kCom));
+        EXPECT_EQ(shown[0].caption, "Application Error");
+        EXPECT_EQ(shown[0].style, UINT(MB_OK | MB_ICONERROR));
+        EXPECT_EQ(shown[0].owner, nullptr);
+    }
+}
+
+TEST_F(Engine, AnInvalidParityLetterIsReportedByTheParser)
+{
+    BoxRecorder boxes;
+    CCommPort port;
+    EXPECT_TRUE(OpenAsConsole(port, nullptr, 9600, 'X'));
+    const std::vector<Box> shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "WARNING:  BuildCommDCB() Failed with the following error: \n"
+                             "The parameter is incorrect.\r\n\nPort: 5\n");
+}
+
+TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrder)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        // Three bytes together: three messages, then one RXFLAG.
+        m_line.Send("abc");
+        ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 4; }));
+        ASSERT_EQ(d.m_messages.size(), 4u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(d.m_messages[i].msg, UINT(WM_PORT_RXCHAR));
+            EXPECT_EQ(d.m_messages[i].wParam, WPARAM('a' + i));
+        }
+        EXPECT_EQ(d.m_messages[3].msg, UINT(WM_PORT_RXFLAG));
+
+        // Every byte value, unsigned; lParam the port number; one RXFLAG per
+        // wake, after that wake's bytes.
+        d.m_messages.clear();
+        std::string all;
+        for (int i = 0; i < 256; ++i)
+            all += static_cast<char>(i);
+        m_line.Send(all);
+        ASSERT_TRUE(ServeUntil([&] { return d.Bytes().size() == 256 && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
+        for (size_t i = 0; i < 256; ++i)
+            EXPECT_EQ(static_cast<unsigned char>(d.Bytes()[i]), i);
+        UINT previous = WM_PORT_RXFLAG;
+        for (const Message& m : d.m_messages) {
+            EXPECT_EQ(m.lParam, kCom);
+            if (m.msg == WM_PORT_RXCHAR)
+                EXPECT_LE(m.wParam, 255u);
+            else
+                EXPECT_EQ(previous, UINT(WM_PORT_RXCHAR)) << "a wake without bytes sent RXFLAG";
+            previous = m.msg;
+        }
+    });
+}
+
+TEST_F(Engine, EveryMaskedEventHasItsMessageInOrder)
+{
+    // With EV_ERR in the mask the device going away is told too; the order
+    // of a wake is bytes, then ERR, then RXFLAG.
+    BoxRecorder boxes;
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG | EV_ERR, 512));
+        ASSERT_TRUE(port.StartMonitor());
+        m_line.Send("x");
+        ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 3; }));
+        ASSERT_EQ(d.m_messages.size(), 3u);
+        EXPECT_EQ(d.m_messages[0].msg, UINT(WM_PORT_RXCHAR));
+        EXPECT_EQ(d.m_messages[1].msg, UINT(WM_PORT_ERR));
+        EXPECT_EQ(d.m_messages[2].msg, UINT(WM_PORT_RXFLAG));
+        for (const Message& m : d.m_messages)
+            EXPECT_EQ(m.lParam, kCom);
+    });
+}
+
+TEST_F(Engine, TwoSendsBeforeTheThreadWakesWriteTheSecondOnce)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        // While the handler runs, the monitor thread waits for it.
+        d.m_onMessage = [&](const Message& m) {
+            if (m.msg == WM_PORT_RXCHAR) {
+                port.SendString("first");
+                port.SendString("second");
+            }
+        };
+        m_line.Send("!");
+        ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 2; }));
+        d.m_onMessage = nullptr;
+        EXPECT_EQ(m_line.Receive(6), "second");
+        // Nothing else was written: the next send is next on the line.
+        const BYTE end[] = {'e', 'n', 'd'};
+        port.Send(end, 3);
+        EXPECT_EQ(m_line.Receive(3), "end");
+    });
+}
+
+TEST_F(Engine, StopAndWriteTogetherWriteNothingAndTheThreadEndsWith100)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
+        d.m_onMessage = [&](const Message& m) {
+            if (m.msg == WM_PORT_RXCHAR) {
+                port.SendString("never");
+                port.SignalStop();
+            }
+        };
+        m_line.Send("!");
+        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
+        EXPECT_EQ(port.m_hPort.load(), nullptr);
+        EXPECT_FALSE(port.m_bMonitorRunning);
+        // The far end: the port is closed and nothing came before.
+        char byte;
+        EXPECT_EQ(read(m_line.master(), &byte, 1), -1);
+        EXPECT_EQ(errno, EIO);
+    });
+}
+
+TEST_F(Engine, DataLongerThanTheBufferGoesOutWhole)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 16));
+        ASSERT_TRUE(port.StartMonitor());
+        const std::string text = Pattern(100);
+        ASSERT_TRUE(port.SendString(text.c_str()));
+        EXPECT_EQ(m_line.Receive(text.size()), text);
+        ASSERT_TRUE(port.SendString(""));
+        ASSERT_TRUE(port.SendString("ok"));
+        EXPECT_EQ(m_line.Receive(2), "ok") << "the empty text wrote nothing";
+    });
+}
+
+TEST_F(Engine, ASendLosesNeitherReceivedBytesNorAnEarlierSend)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        // A send the device does not read yet: the write stays under way.
+        const std::string big = Pattern(200 * 1024);
+        ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
+        pollfd started{m_line.master(), POLLIN, 0};
+        ASSERT_EQ(poll(&started, 1, 10000), 1) << "the write did not begin";
+        // Meanwhile bytes arrive and another send is handed over.
+        m_line.Send("CD");
+        COMSTAT stat{};
+        ASSERT_TRUE(ServeUntil([&] {
+            ClearCommError(port.m_hPort, nullptr, &stat);
+            return stat.cbInQue == 2;
+        }));
+        EXPECT_TRUE(d.m_messages.empty()) << "the thread is still writing";
+        ASSERT_TRUE(port.SendString("x"));
+        // Now the device reads: both sends arrive whole, in order.
+        std::string received;
+        std::atomic<bool> deviceDone{false};
+        std::thread device([&] {
+            received = m_line.Receive(big.size() + 1);
+            deviceDone = true;
+            AfxWakeWaiters();
+        });
+        // The thread's messages are served while the device reads.
+        EXPECT_TRUE(ServeUntil([&] { return deviceDone.load(); }));
+        device.join();
+        EXPECT_EQ(d.Bytes(), "CD");
+        EXPECT_EQ(received.size(), big.size() + 1);
+        EXPECT_TRUE(received == big + "x");
+    });
+}
+
+TEST_F(Engine, TheWriteStepKeepsReceivedBytesNotYetDelivered)
+{
+    CCommPort port;
+    ASSERT_TRUE(OpenAsConsole(port, nullptr));
+    m_line.Send("CD");
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    COMSTAT stat{};
+    for (;;) {
+        ClearCommError(port.m_hPort, nullptr, &stat);
+        if (stat.cbInQue == 2)
+            break;
+        DWORD events = 0;
+        if (!WaitCommEvent(port.m_hPort, &events, &ov)) {
+            ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+            ASSERT_EQ(WaitForSingleObject(ov.hEvent, 10000), WAIT_OBJECT_0);
+        }
+    }
+    CloseHandle(ov.hEvent);
+    ASSERT_TRUE(port.SendString("x"));
+    CCommPort::WritePending(&port);
+    EXPECT_EQ(m_line.Receive(1), "x");
+    ClearCommError(port.m_hPort, nullptr, &stat);
+    EXPECT_EQ(stat.cbInQue, 2u) << "the write threw away received bytes";
+}
+
+TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        // A device that keeps talking (up to a bound, so a fault cannot hang
+        // the test for ever).
+        std::atomic<bool> quiet{false};
+        std::thread device([&] {
+            const std::string chunk(256, 'f');
+            for (int i = 0; i < 800 && !quiet; ++i)
+                m_line.Send(chunk);
+        });
+        ASSERT_TRUE(ServeUntil([&] { return d.Bytes().size() >= 100; }));
+        // A handler that tries to open again during the opening's wait is
+        // turned away; the opening itself goes ahead.
+        std::vector<BOOL> nested;
+        d.m_onMessage = [&](const Message&) { nested.push_back(OpenAsConsole(port, &d, 4800)); };
+        const DWORD firstThread = port.m_pMonitorThread->m_nThreadID;
+        const size_t before = d.Bytes().size();
+        ASSERT_TRUE(OpenAsConsole(port, &d, 19200));
+        // The thread saw the stop within a byte, stream or not.
+        EXPECT_LE(d.Bytes().size() - before, 1u);
+        d.m_onMessage = nullptr;
+        quiet = true;
+        device.join();
+        DWORD code = 0;
+        EXPECT_TRUE(ServeUntil([&] { return AfxGetThreadExitCode(firstThread, &code); }));
+        EXPECT_EQ(code, 100u);
+        ASSERT_FALSE(nested.empty()) << "no message was served during the opening";
+        for (BOOL result : nested)
+            EXPECT_FALSE(result);
+        EXPECT_EQ(port.m_dcb.BaudRate, 19200u);
+
+        // The stop event was reset: a new thread runs and delivers.
+        ASSERT_TRUE(port.StartMonitor());
+        PurgeComm(port.m_hPort, PURGE_RXCLEAR); // what is left of the stream is of no interest
+        m_line.Send("END");
+        ASSERT_TRUE(ServeUntil([&] {
+            const std::string bytes = d.Bytes();
+            return bytes.size() >= 3 && bytes.compare(bytes.size() - 3, 3, "END") == 0;
+        }));
+    });
+}
+
+TEST_F(Engine, UnplugWhileOpenReportsOnceAndThenWaits)
+{
+    BoxRecorder boxes;
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
+        m_line.Send("ab");
+        ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "ab" && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
+        m_line.HangUp();
+        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
+        // A busy thread would report again at every turn, and the reader
+        // would wake; give either the chance.
+        const auto wakeups = platform::faults::ReaderWakeups();
+        const size_t messages = d.m_messages.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::vector<Box> shown = boxes.boxes();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom));
+        EXPECT_EQ(d.m_messages.size(), messages);
+        EXPECT_EQ(platform::faults::ReaderWakeups(), wakeups);
+        EXPECT_NE(port.m_hPort.load(), nullptr) << "closed only when asked";
+        port.SignalStop();
+        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
+        EXPECT_EQ(port.m_hPort.load(), nullptr);
+    });
+}
+
+TEST_F(Engine, DestructorStopsARunningThreadThatIsDelivering)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        auto port = std::make_unique<CCommPort>();
+        ASSERT_TRUE(OpenAsConsole(*port, &d));
+        ASSERT_TRUE(port->StartMonitor());
+        const DWORD threadId = port->m_pMonitorThread->m_nThreadID;
+        std::thread device([&] { m_line.Send(std::string(5000, 'z')); });
+        ASSERT_TRUE(ServeUntil([&] { return !d.m_messages.empty(); }));
+        port.reset();
+        DWORD code = 0;
+        EXPECT_TRUE(ServeUntil([&] { return AfxGetThreadExitCode(threadId, &code); }));
+        EXPECT_EQ(code, 100u);
+        device.join();
+    });
+    CCommPort neverOpened; // destroyed without waiting or closing anything
+}
+
+TEST_F(Engine, ReadFailureIsReportedAndTheByteComesNextTime)
+{
+    BoxRecorder boxes;
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        platform::faults::Inject("ReadFile", ERROR_GEN_FAILURE, 1);
+        m_line.Send("xyz");
+        ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "xyz"; }));
+        const std::vector<Box> shown = boxes.boxes();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].text, owner::ReportText("ReadFile()", ERROR_GEN_FAILURE, kCom));
+    });
+}
+
+TEST_F(Engine, WriteFailureIsReportedAndTheNextSendGoesOut)
+{
+    BoxRecorder boxes;
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        platform::faults::Inject("WriteFile", ERROR_GEN_FAILURE, 1);
+        port.SendString("lost");
+        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
+        EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("WriteFile()", ERROR_GEN_FAILURE, kCom));
+        port.SendString("next");
+        EXPECT_EQ(m_line.Receive(4), "next");
+    });
+}
+
+TEST_F(Engine, EventWaitFailureIsReportedAndStopStillWorks)
+{
+    BoxRecorder boxes;
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        platform::faults::Inject("WaitCommEvent", ERROR_GEN_FAILURE, 1);
+        ASSERT_TRUE(port.StartMonitor());
+        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
+        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
+        EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("WaitCommEvent()", ERROR_GEN_FAILURE, kCom));
+        port.SignalStop();
+        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
+        EXPECT_EQ(boxes.boxes().size(), 1u);
+    });
+}
+
+TEST_F(Engine, NoThreadLeavesThePortOpenUntilTheNextOpen)
+{
+    CCommPort port;
+    ASSERT_TRUE(OpenAsConsole(port, nullptr));
+    AfxSetThreadCreationHook([] { return false; });
+    EXPECT_FALSE(port.StartMonitor());
+    AfxSetThreadCreationHook(nullptr);
+    EXPECT_FALSE(port.m_bMonitorRunning);
+    EXPECT_NE(port.m_hPort.load(), nullptr);
+    ASSERT_TRUE(OpenAsConsole(port, nullptr)) << "the next open closes the handle first";
+}
+
+} // namespace

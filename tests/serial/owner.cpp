@@ -1,0 +1,113 @@
+#include "owner.h"
+
+#include <QTimer>
+
+namespace owner {
+namespace {
+
+const AfxDlgTemplate kOwnerTemplate = {
+    IDD_OWNER, "Owner", WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, false, 0, 0, 120, 60, "MS Shell Dlg", 8, nullptr, 0,
+};
+const AfxResourceModule kModule = {&kOwnerTemplate, 1, nullptr, 0, nullptr, 0, nullptr, 0};
+
+} // namespace
+
+BEGIN_MESSAGE_MAP(COwnerDlg, CDialog)
+    ON_MESSAGE(WM_PORT_RXCHAR, &COwnerDlg::OnRxChar)
+    ON_MESSAGE(WM_PORT_RXFLAG, &COwnerDlg::OnRxFlag)
+    ON_MESSAGE(WM_PORT_ERR, &COwnerDlg::OnErr)
+    ON_MESSAGE(WM_PORT_CTS, &COwnerDlg::OnCts)
+    ON_MESSAGE(WM_PORT_BREAK, &COwnerDlg::OnBreak)
+    ON_MESSAGE(WM_PORT_RING, &COwnerDlg::OnRing)
+END_MESSAGE_MAP()
+
+COwnerDlg::COwnerDlg() : CDialog(IDD_OWNER)
+{
+    AfxSetResources(&kModule);
+}
+
+void COwnerDlg::Run(std::function<void(COwnerDlg&)> body)
+{
+    m_body = std::move(body);
+    DoModal();
+}
+
+BOOL COwnerDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    QTimer::singleShot(0, [this] {
+        if (m_body)
+            m_body(*this);
+        if (m_hWnd)
+            EndDialog(IDCANCEL);
+    });
+    return TRUE;
+}
+
+LRESULT COwnerDlg::Record(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    m_messages.push_back(Message{msg, wParam, lParam});
+    if (m_onMessage)
+        m_onMessage(m_messages.back());
+    return 0;
+}
+
+std::string COwnerDlg::Bytes() const
+{
+    std::string bytes;
+    for (const Message& m : m_messages)
+        if (m.msg == WM_PORT_RXCHAR)
+            bytes += static_cast<char>(m.wParam);
+    return bytes;
+}
+
+bool ServeUntil(const std::function<bool()>& done)
+{
+    bool hung = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&hung] {
+        hung = true;
+        AfxWakeWaiters();
+    });
+    guard.start(10000);
+    // The monitor thread's messages wake the wait; so does its end.
+    AfxWaitServingMessages([&] { return hung || done(); });
+    return done();
+}
+
+BoxRecorder::BoxRecorder()
+{
+    AfxSetMessageBoxHook([this](HWND hWnd, const CString& text, const CString& caption, UINT style) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_boxes.push_back(Box{hWnd, text.bytes(), caption.bytes(), style});
+        }
+        AfxWakeWaiters(); // a test may be waiting for the box
+        return IDOK;
+    });
+}
+
+BoxRecorder::~BoxRecorder()
+{
+    AfxSetMessageBoxHook(nullptr);
+}
+
+std::vector<Box> BoxRecorder::boxes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_boxes;
+}
+
+std::string ReportText(const char* operation, DWORD error, int port)
+{
+    char* system = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error, 0,
+                   reinterpret_cast<LPSTR>(&system), 0, nullptr);
+    const std::string text = std::string("WARNING:  ") + operation + " Failed with the following error: \n"
+        + (system ? system : "?") + "\nPort: " + std::to_string(port) + "\n";
+    LocalFree(system);
+    return text;
+}
+
+} // namespace owner

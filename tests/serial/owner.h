@@ -1,0 +1,84 @@
+// An owner window for the engine: a real dialog that records every WM_PORT_*
+// message it gets, with a way to run test steps inside its modal loop and to
+// wait for the monitor thread while serving its messages.
+#pragma once
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framework/afxtest.h"
+#include "framework/afxwin.h"
+#include "serial/commport.h"
+
+namespace owner {
+
+inline constexpr UINT IDD_OWNER = 950;
+
+struct Message {
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+struct Box {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+
+class COwnerDlg : public CDialog {
+public:
+    COwnerDlg();
+
+    // Runs body once the dialog is up, then ends the dialog.
+    void Run(std::function<void(COwnerDlg&)> body);
+
+    // Received bytes, in order, and everything in arrival order.
+    std::string Bytes() const;
+    std::vector<Message> m_messages;
+    // Runs inside each handler, on this thread, while the monitor thread
+    // waits for the handler to return.
+    std::function<void(const Message&)> m_onMessage;
+
+protected:
+    afx_msg LRESULT OnRxChar(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXCHAR, wParam, lParam); }
+    afx_msg LRESULT OnRxFlag(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXFLAG, wParam, lParam); }
+    afx_msg LRESULT OnErr(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_ERR, wParam, lParam); }
+    afx_msg LRESULT OnCts(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_CTS, wParam, lParam); }
+    afx_msg LRESULT OnBreak(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_BREAK, wParam, lParam); }
+    afx_msg LRESULT OnRing(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RING, wParam, lParam); }
+    BOOL OnInitDialog() override;
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    LRESULT Record(UINT msg, WPARAM wParam, LPARAM lParam);
+    std::function<void(COwnerDlg&)> m_body;
+};
+
+// Serves messages on this (the window) thread until done() holds; false when
+// it has not after a guard long enough to mean a hang.
+bool ServeUntil(const std::function<bool()>& done);
+
+// Every message box from construction on, answered at once with IDOK.
+class BoxRecorder {
+public:
+    BoxRecorder();
+    ~BoxRecorder();
+    std::vector<Box> boxes() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Box> m_boxes;
+};
+
+// What ReportError shows for an operation and an error code.
+std::string ReportText(const char* operation, DWORD error, int port);
+
+} // namespace owner
