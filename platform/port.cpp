@@ -520,13 +520,13 @@ BOOL Port::WaitEvent(LPDWORD events, LPOVERLAPPED ov)
     // wait's own.
     if (m_wait || m_mask == 0)
         return Fail(ERROR_INVALID_PARAMETER);
-    ResetEventHandle(ov->hEvent);
     ov->InternalHigh = 0;
     if (m_history) {
         *events = std::exchange(m_history, 0);
         Complete(ov, ERROR_SUCCESS, sizeof(DWORD));
         return TRUE;
     }
+    ResetEventHandle(ov->hEvent);
     if (m_gone) {
         ov->Internal = m_goneError;
         return Fail(m_goneError);
@@ -562,7 +562,6 @@ BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
         return Fail(ERROR_INVALID_HANDLE);
     if (m_read)
         return Fail(ERROR_BUSY);
-    ResetEventHandle(ov->hEvent);
     BYTE* data = static_cast<BYTE*>(buffer);
     const DWORD got = static_cast<DWORD>(Pop(data, length));
     const COMMTIMEOUTS& t = m_timeouts;
@@ -576,6 +575,7 @@ BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
         Complete(ov, ERROR_SUCCESS, got);
         return TRUE;
     }
+    ResetEventHandle(ov->hEvent);
     if (m_gone) {
         ov->Internal = m_goneError;
         ov->InternalHigh = 0;
@@ -613,7 +613,6 @@ BOOL Port::Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
         return Fail(ERROR_BUSY);
     if (!Usable())
         return FALSE;
-    ResetEventHandle(ov->hEvent);
     // The buffer stays the caller's until the write completes, as on Windows.
     const BYTE* data = static_cast<const BYTE*>(buffer);
     DWORD written = 0;
@@ -627,6 +626,7 @@ BOOL Port::Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
             break;
         } else {
             const int error = n < 0 ? errno : EIO;
+            ResetEventHandle(ov->hEvent);
             ov->Internal = ErrorFromErrno(error);
             ov->InternalHigh = written;
             return DeviceFailed(error);
@@ -638,6 +638,7 @@ BOOL Port::Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
         Complete(ov, ERROR_SUCCESS, written);
         return TRUE;
     }
+    ResetEventHandle(ov->hEvent);
     const std::uint64_t totalMs = std::uint64_t{m_timeouts.WriteTotalTimeoutMultiplier} * length
         + m_timeouts.WriteTotalTimeoutConstant;
     PendingTransfer w{const_cast<BYTE*>(data), length, written, ov, std::nullopt, 0, std::nullopt, false};

@@ -150,6 +150,14 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         fds[i] = pollfd{events[i]->fd(), POLLIN, 0};
     }
 
+    // An event already signalled needs no system call: the monitor thread
+    // asks "stopped?" between every two bytes it delivers.
+    for (DWORD i = 0; i < nCount; ++i)
+        if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
+            return WAIT_OBJECT_0 + i;
+    if (dwMilliseconds == 0)
+        return WAIT_TIMEOUT;
+
     using Clock = std::chrono::steady_clock;
     const bool forever = dwMilliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
