@@ -14,13 +14,12 @@
 //       flood of (a)) and after 10 MiB more in all: the rest of (a), (b), and
 //       a hexadecimal flood of what remains.
 // Usage: bench_receive [flood-bytes [cpu-seconds [memory-bytes]]]
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
-#include <QAbstractButton>
 
 #include <atomic>
 #include <chrono>
