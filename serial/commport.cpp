@@ -83,6 +83,7 @@ BOOL CCommPort::Open(CWnd* pOwnerWnd, int nPortNumber, int nBaudRate, char chPar
         *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (!*event) {
             // Without its events the engine can neither wait nor be stopped.
+            m_nPortNumber = nPortNumber; // for the report
             ReportError("CreateEvent()");
             return FALSE;
         }

@@ -317,22 +317,6 @@ TEST(TermiosFromDcb, ReadBackSeesDroppedSettings)
     EXPECT_FALSE(platform::HoldsSettings(asked, kept));
 }
 
-TEST(TermiosFromDcb, ModemLines)
-{
-    DCB dcb = Plain();
-    int raise, drop;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    platform::ModemLinesFromDcb(dcb, &raise, &drop);
-    EXPECT_EQ(raise, TIOCM_RTS);
-    EXPECT_EQ(drop, TIOCM_DTR);
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE; // the kernel drives it
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    platform::ModemLinesFromDcb(dcb, &raise, &drop);
-    EXPECT_EQ(raise, TIOCM_DTR);
-    EXPECT_EQ(drop, 0);
-}
-
 TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
 {
     using platform::CommSnapshot;
@@ -378,15 +362,8 @@ TEST(Errors, EveryCodeTheLayerGivesHasASystemText)
     }
 }
 
-TEST(Errors, MappingAndFormattingFailures)
+TEST(Errors, FormattingFailures)
 {
-    EXPECT_EQ(platform::ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(platform::ErrorFromErrno(EACCES), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(platform::ErrorFromErrno(EBUSY), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(platform::ErrorFromErrno(EIO), ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(platform::ErrorFromErrno(EINVAL), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(platform::ErrorFromErrno(ENOTTY), ERROR_INVALID_FUNCTION);
-
     char small[8];
     SetLastError(0);
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, small, sizeof small, nullptr),

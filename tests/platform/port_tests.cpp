@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -123,6 +125,25 @@ TEST_F(Port, AnotherProgramHoldingTheLineKeepsUsOut)
     close(other);
     m_port = OpenCom(kCom);
     EXPECT_NE(m_port, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Port, ProgramsThatDoNotLockAreKeptOutToo)
+{
+    // Another program, not root and not using locks: a child that gives up
+    // root (when it has it) and opens the device as such a program would.
+    ASSERT_EQ(chmod(m_line.slavePath().c_str(), 0666), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        const int fd = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd < 0 && errno == EBUSY ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the open was not refused as busy; 2: could not give up root";
 }
 
 TEST(PortOpen, MissingDevicesAndOtherNames)

@@ -193,6 +193,18 @@ TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
     }
 }
 
+TEST_F(Engine, WithoutItsEventsTheEngineDoesNotOpen)
+{
+    BoxRecorder boxes;
+    platform::faults::Inject("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1);
+    CCommPort port;
+    EXPECT_FALSE(OpenAsConsole(port, nullptr));
+    EXPECT_EQ(port.m_hPort.load(), nullptr);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("CreateEvent()", ERROR_NOT_ENOUGH_MEMORY, kCom));
+    EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "a later open makes the missing events";
+}
+
 TEST_F(Engine, AnInvalidParityLetterIsReportedByTheParser)
 {
     BoxRecorder boxes;
