@@ -9,6 +9,11 @@
 // Wrapper objects (CWnd and its kinds) only carry m_hWnd: every member is a
 // message to the window, so the members and SendMessageA reach the same code.
 // Texts are CStrings of code page 936 bytes; lengths are in bytes.
+//
+// Windows live on the GUI thread. Other threads may call SendMessageA (and
+// so the wrappers' members, which are messages), MessageBoxA and IsWindow;
+// the other functions here act on the GUI thread only and fail elsewhere
+// (0, FALSE or nullptr).
 #pragma once
 
 #include <functional>

@@ -186,6 +186,7 @@ protected:
     afx_msg void OnGo() { m_log.push_back("go"); }
     afx_msg void OnCheck() { m_log.push_back("check:" + std::to_string(m_chkCheck.GetCheck())); }
     afx_msg void OnLineChange() { m_log.push_back("line-change"); }
+    afx_msg void OnTypedChange() { m_log.push_back("typed-change"); }
     afx_msg void OnTimer(UINT_PTR nIDEvent)
     {
         m_log.push_back("timer:" + std::to_string(nIDEvent));
@@ -226,6 +227,7 @@ BEGIN_MESSAGE_MAP(fixture::CTestDlg, CDialog)
     ON_BN_CLICKED(IDC_GO, &fixture::CTestDlg::OnGo)
     ON_BN_CLICKED(IDC_CHECK, &fixture::CTestDlg::OnCheck)
     ON_EN_CHANGE(IDC_LINE, &fixture::CTestDlg::OnLineChange)
+    ON_EN_CHANGE(IDC_TYPED, &fixture::CTestDlg::OnTypedChange)
     ON_WM_TIMER()
     ON_MESSAGE(fixture::WM_TEST_BYTE, &fixture::CTestDlg::OnPortByte)
 END_MESSAGE_MAP()

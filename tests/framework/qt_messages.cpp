@@ -27,8 +27,12 @@ TEST(MessageMap, RoutesByMessageCodeAndId)
         EXPECT_EQ(::SendMessageA(d.m_hWnd, WM_TEST_BYTE, 255, 3), 256);
         // A message nobody maps gets the default processing: nothing, 0.
         EXPECT_EQ(::SendMessageA(d.m_hWnd, WM_USER + 8, 1, 3), 0);
+        // Typing in an edit is EN_CHANGE with the edit's id.
+        QTest::keyClicks(AfxWidgetFromHandle(Item(d, IDC_LINE)), QStringLiteral("x"));
+        QTest::keyClicks(AfxWidgetFromHandle(Item(d, IDC_TYPED)), QStringLiteral("y"));
     });
-    const std::vector<std::string> expected{"init", "go", "check:0", "byte:255,3", "destroy"};
+    const std::vector<std::string> expected{"init",        "go",           "check:0", "byte:255,3",
+                                            "line-change", "typed-change", "destroy"};
     EXPECT_EQ(dlg.m_log, expected);
 }
 
@@ -55,8 +59,9 @@ TEST(MessageMap, DialogKeysAndCloseBoxGiveTheDialogCommands)
         window->close();
         EXPECT_FALSE(d.IsWindowVisible()) << "IDCANCEL ended the dialog";
     });
-    const std::vector<std::string> expected{"init",       "go", "ok", "close-box", "syscommand:" + std::to_string(SC_CLOSE),
-                                            "cancel", "destroy"};
+    const std::vector<std::string> expected{"init",      "go",     "ok",     "typed-change",
+                                            "close-box", "syscommand:" + std::to_string(SC_CLOSE),
+                                            "cancel",    "destroy"};
     EXPECT_EQ(dlg.m_log, expected);
 }
 
