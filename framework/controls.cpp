@@ -28,14 +28,15 @@ QRect dialogRect(const AfxDlgItemTemplate& item, int baseX, int baseY)
                  MulDiv(item.cy, baseY, 8));
 }
 
-LRESULT copyText(const std::string& bytes, WPARAM size, LPARAM buffer)
+// Copies a text into a buffer the caller sized from the text's length, as
+// CB_GETLBTEXT and SB_GETTEXT do.
+LRESULT copyText(const std::string& bytes, LPARAM buffer)
 {
     char* out = reinterpret_cast<char*>(buffer);
     if (!out)
         return 0;
     std::memcpy(out, bytes.data(), bytes.size());
     out[bytes.size()] = '\0';
-    (void)size;
     return static_cast<LRESULT>(bytes.size());
 }
 
@@ -188,7 +189,7 @@ public:
         case CB_GETLBTEXT:
             if (index < 0 || index >= count || !lParam)
                 return CB_ERR;
-            return copyText(m_items[static_cast<size_t>(index)], 0, lParam);
+            return copyText(m_items[static_cast<size_t>(index)], lParam);
         default:
             return WndImpl::classProc(msg, wParam, lParam);
         }
@@ -629,7 +630,7 @@ public:
                 return 0;
             const std::string& bytes = m_bytes[static_cast<size_t>(part)];
             if (msg == SB_GETTEXTA)
-                copyText(bytes, 0, lParam);
+                copyText(bytes, lParam);
             return static_cast<LRESULT>(bytes.size() | static_cast<size_t>(m_bar->types[static_cast<size_t>(part)]) << 16);
         }
         default:

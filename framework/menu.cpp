@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QMenu>
 
-#include <mutex>
+#include <algorithm>
 #include <unordered_map>
 
 #include "framework/afxtest.h"
