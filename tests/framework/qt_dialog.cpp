@@ -10,6 +10,8 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
+#include <QContextMenuEvent>
 #include <QTest>
 
 using namespace fixture;
@@ -173,6 +175,44 @@ TEST(SystemMenu, CarriesTheProgramsEntryAndSendsSystemCommands)
         EXPECT_TRUE(d.IsIconic());
         d.SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
         EXPECT_FALSE(d.IsIconic());
+    });
+}
+
+TEST(SystemMenu, OpensOnTheBackgroundAndWithAltSpace)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg& d) {
+        QWidget* window = AfxWidgetFromHandle(d.m_hWnd);
+        QStringList seen;
+        // The user picks Close from each popup.
+        auto pickClose = [&seen] {
+            auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!popup)
+                return;
+            const QList<QAction*> actions = popup->actions();
+            seen << actions.last()->text();
+            popup->setActiveAction(actions.last());
+            QTest::keyClick(popup, Qt::Key_Return);
+        };
+        d.m_bCallDefaultForSysCommand = FALSE;  // keep the dialog open
+        QTimer::singleShot(0, pickClose);
+        // A right click on a button is the button's, not the menu's.
+        const QPoint buttonCentre = Widget(d, IDC_GO)->geometry().center();
+        QContextMenuEvent onButton(QContextMenuEvent::Mouse, buttonCentre, window->mapToGlobal(buttonCentre));
+        QApplication::sendEvent(window, &onButton);
+        const QPoint corner(window->width() - 2, window->height() - 2);
+        QContextMenuEvent onBackground(QContextMenuEvent::Mouse, corner, window->mapToGlobal(corner));
+        QApplication::sendEvent(window, &onBackground);
+        EXPECT_EQ(seen.size(), 1);
+        // Alt+Space is a shortcut of the active window.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTimer::singleShot(0, pickClose);
+        QTest::keyClick(window, Qt::Key_Space, Qt::AltModifier);
+        EXPECT_EQ(seen.size(), 2);
+        EXPECT_TRUE(seen.value(0).contains(QStringLiteral("Alt+F4")));
+        const std::string close = "syscommand:" + std::to_string(SC_CLOSE);
+        EXPECT_EQ(std::count(d.m_log.begin(), d.m_log.end(), close), 2);
     });
 }
 
