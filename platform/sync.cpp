@@ -150,8 +150,8 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         fds[i] = pollfd{events[i]->fd(), POLLIN, 0};
     }
 
-    // An event already signalled needs no system call: the monitor thread
-    // asks "stopped?" between every two bytes it delivers.
+    // An event already signalled needs no system call: a zero-time wait is
+    // how a worker asks "stop?" between two small pieces of work.
     for (DWORD i = 0; i < nCount; ++i)
         if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
             return WAIT_OBJECT_0 + i;

@@ -1,6 +1,6 @@
-// The Windows communication, synchronisation and error calls the port engine
-// makes, with their Windows names, types and documented behaviour, over POSIX
-// (termios, poll, eventfd, pthreads). Only the calls the program makes are here.
+// Windows communication, synchronisation and error calls, with their Windows
+// names, types and documented behaviour, over POSIX (termios, poll, eventfd,
+// pthreads). Only the calls in use are here, each as far as it is used.
 //
 // Conventions shared by every call:
 // - A failing call returns FALSE (or INVALID_HANDLE_VALUE, WAIT_FAILED, 0) and
@@ -17,7 +17,7 @@
 //   /dev/ttyS{n-1} when it is not set. The device is held exclusively: flock
 //   stops a second open by this or any program that locks (root included),
 //   TIOCEXCL stops programs that do not lock. Only overlapped access for
-//   reading and writing is implemented, as the engine uses it.
+//   reading and writing is implemented.
 // - The port keeps its own input queue, filled from the device by a thread of
 //   the port that blocks in poll(). Bytes are never dropped by the queue: when
 //   it is full the device is not read until the queue drains, so the kernel
@@ -25,8 +25,9 @@
 // - A device that goes away (an adapter pulled, a pseudo-terminal's master
 //   closed) raises EV_ERR with CE_IOE for a waiter whose mask has EV_ERR; a
 //   pending event wait whose mask lacks it completes with
-//   ERROR_DEVICE_NOT_CONNECTED. Bytes already queued can still be read; every
-//   other call on the port then fails with ERROR_DEVICE_NOT_CONNECTED.
+//   ERROR_DEVICE_NOT_CONNECTED. Bytes already queued can still be read
+//   (ClearCommError, GetCommMask and ReadFile go on answering); the other
+//   calls on the port then fail with ERROR_DEVICE_NOT_CONNECTED.
 // - A device without a line (a pseudo-terminal: no UART, no modem lines)
 //   cannot hold data bits, parity or flow control. SetCommState records what
 //   was asked for it and GetCommState gives it back, while the baud rate and
@@ -39,11 +40,11 @@
 //   operation completes, at once or later, and reset when it goes pending or
 //   fails at once. (An operation that completes at once leaves it set without
 //   resetting it first: whoever waits for the operation after starting it
-//   cannot tell the difference, and the monitor thread saves two system calls
-//   on every byte.) Internal holds
-//   STATUS_PENDING while the operation runs and then its Windows error code
-//   (0 for success); InternalHigh the bytes transferred. One event wait, one
-//   read and one write may be outstanding on a port at a time.
+//   cannot tell the difference, and a reader that takes one byte at a time
+//   saves two system calls on each.) Internal holds STATUS_PENDING while the
+//   operation runs and then its Windows error code (0 for success);
+//   InternalHigh the bytes transferred. One event wait, one read and one
+//   write may be outstanding on a port at a time.
 #pragma once
 
 #include <cstdarg>

@@ -53,9 +53,9 @@ public:
     BOOL StartMonitor();
     // Asks the monitor thread to close the port and end; does not wait.
     BOOL SignalStop();
-    // Leave data in the write slot for the monitor thread; a later call
-    // before it takes them up replaces them. Longer data than the buffer
-    // grows it. The result is that of setting the write event.
+    // Put data in the write slot for the monitor thread to write; a later
+    // call before the thread takes them up replaces them. Data longer than
+    // the buffer grow it. The result is that of setting the write event.
     BOOL Send(const BYTE* pData, DWORD nLength);
     BOOL SendString(const char* pszText);
 

@@ -175,7 +175,7 @@ TEST(PortOpen, MissingDevicesAndOtherNames)
     }
 }
 
-TEST(PortOpen, AccessOtherThanTheEnginesIsRefused)
+TEST(PortOpen, AccessOtherThanOverlappedReadingAndWritingIsRefused)
 {
     PtyLine line;
     line.NameAs(kCom);

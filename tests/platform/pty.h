@@ -28,5 +28,5 @@ private:
     std::string m_slave;
 };
 
-// Opens "COM<number>" as the engine does.
+// Opens "COM<number>" for overlapped reading and writing, unshared.
 HANDLE OpenCom(int number);
