@@ -52,7 +52,8 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam,
 
 // Ends the calling thread (started by AfxBeginThread) with nExitCode, deleting
 // its thread object when bDelete is TRUE. Locals of the thread are destroyed
-// on the way out.
+// on the way out; the exit code is known, and waiters are woken, once they
+// are.
 [[noreturn]] void AfxEndThread(UINT nExitCode, BOOL bDelete = TRUE);
 
 // The exit code of an ended framework thread; FALSE while it runs or when the

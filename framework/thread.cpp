@@ -22,6 +22,24 @@ std::atomic<DWORD> g_lastThreadId{0};
 thread_local CWinThread* t_thread = nullptr;
 thread_local DWORD t_threadId = 0;
 
+// Publishes a framework thread's exit code when the thread is really gone:
+// thread-local objects are destroyed after the stack has been unwound.
+struct ThreadEnd {
+    bool ending = false;
+    DWORD code = 0;
+    ~ThreadEnd()
+    {
+        if (!ending)
+            return;
+        if (t_threadId) {
+            std::lock_guard lock(g_mutex);
+            g_exitCodes[t_threadId] = code;
+        }
+        AfxWakeWaiters();
+    }
+};
+thread_local ThreadEnd t_end;
+
 struct StartInfo {
     AFX_THREADPROC proc;
     LPVOID param;
@@ -78,15 +96,12 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPri
 
 void AfxEndThread(UINT nExitCode, BOOL bDelete)
 {
-    if (const DWORD id = t_threadId) {
-        std::lock_guard lock(g_mutex);
-        g_exitCodes[id] = nExitCode;
-    }
+    t_end.ending = true;
+    t_end.code = nExitCode;
     if (CWinThread* thread = t_thread; thread && bDelete && thread->m_bAutoDelete) {
         t_thread = nullptr;
         delete thread;
     }
-    AfxWakeWaiters();
     pthread_exit(nullptr);
 }
 
