@@ -218,8 +218,11 @@ bool DeviceSimulator::openPty(std::string* err)
     }
 
     // Added after the simulator's own open, so only other opens are seen.
+    // Closes are watched too, though nothing acts on them: inotify merges
+    // identical events that follow each other unread, so a close and a quick
+    // reopen would otherwise count as one open.
     m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify < 0 || inotify_add_watch(m_inotify, name, IN_OPEN) < 0) {
+    if (m_inotify < 0 || inotify_add_watch(m_inotify, name, IN_OPEN | IN_CLOSE) < 0) {
         *err = SystemError("watching the slave for opens", errno);
         return false;
     }
