@@ -4,7 +4,9 @@
 // Threading contract:
 // - Windows (and so their handlers) live on the GUI thread, the thread of the
 //   QApplication. Any thread may call SendMessageA; from another thread the
-//   caller blocks until the handler has run on the GUI thread.
+//   caller blocks until the handler has run on the GUI thread. The same holds
+//   for AfxSendMessageSeries, whose caller blocks until the last handler of
+//   the series has run.
 // - The GUI thread serves messages sent from other threads from its event
 //   loop, from every modal loop (DoModal, message boxes) and from
 //   AfxWaitServingMessages. A GUI thread that blocks any other way while a

@@ -2,7 +2,9 @@
 // wait that keeps serving them.
 //
 // A message sent from another thread goes into one queue served by the GUI
-// thread. A plain sleep/wake hand-off costs tens of microseconds here, so a
+// thread; a series of messages (AfxSendMessageSeries) is one record there, so
+// a burst costs one hand-off. A plain sleep/wake hand-off costs tens of
+// microseconds here, so a
 // flood of messages is served without sleeping on either side: after serving
 // a message the GUI thread polls the queue briefly for the next one, and a
 // sender that finds it polling spins for its result instead of sleeping. The
@@ -102,14 +104,46 @@ struct SentMessage {
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
+    // A series: count messages with these wParams, in order (the sender's
+    // array, alive while it waits); next is the first not yet delivered.
+    const WPARAM* wParams = nullptr;
+    size_t count = 0;
+    size_t next = 0;
     LRESULT result = 0;
     std::atomic<int> state{kPending};
 };
 
-// True when the sender was asleep and had to be woken.
-bool complete(SentMessage& m, LRESULT result)
+// Dispatches what is left of m, while its window lives. False when the time
+// ran out part-way through a series: the rest is served later. A series'
+// result is the number of messages delivered.
+bool serve(SentMessage& m, Clock::time_point until)
 {
-    m.result = result;
+    if (!m.wParams) {
+        WndImpl* wnd = lookup(m.hwnd);
+        m.result = wnd ? dispatch(wnd, m.msg, m.wParam, m.lParam) : 0;
+        return true;
+    }
+    while (m.next < m.count) {
+        // Looked up for each message: a handler may destroy the window.
+        WndImpl* wnd = lookup(m.hwnd);
+        if (!wnd)
+            break;
+        dispatch(wnd, m.msg, m.wParams[m.next], m.lParam);
+        ++m.next;
+        if (m.next < m.count && Clock::now() > until)
+            return false;
+    }
+    m.result = static_cast<LRESULT>(m.next);
+    return true;
+}
+
+// Ends a record that will not be served (any more).
+void abandon(SentMessage& m) { m.result = m.wParams ? static_cast<LRESULT>(m.next) : 0; }
+
+// Releases the sender; m.result is set. True when the sender was asleep and
+// had to be woken.
+bool complete(SentMessage& m)
+{
     if (m.state.exchange(kDone, std::memory_order_acq_rel) != kSleeping)
         return false;
     m.state.notify_one();
@@ -178,8 +212,25 @@ void drainSentMessages()
             }
             return;
         }
-        WndImpl* wnd = lookup(m->hwnd);
-        senderWasAsleep = complete(*m, wnd ? dispatch(wnd, m->msg, m->wParam, m->lParam) : 0);
+        if (!serve(*m, start + kMaxDrain)) {
+            // The rest of the series goes first when the event loop has had
+            // its turn.
+            {
+                std::lock_guard lock(g_queueMutex);
+                if (g_pump) {
+                    g_queue.push_front(std::move(m));
+                    g_queued.fetch_add(1);
+                    if (!g_servePosted.exchange(true))
+                        postToPumpLocked(kServeEvent);
+                }
+            }
+            if (m) {  // no pump any more
+                abandon(*m);
+                complete(*m);
+            }
+            return;
+        }
+        senderWasAsleep = complete(*m);
         if (Clock::now() - start > kMaxDrain) {
             // The sender falls asleep meanwhile; get back into step at once.
             g_probeCountdown = 0;
@@ -205,8 +256,10 @@ public:
             orphans.swap(g_queue);
             g_queued.store(0);
         }
-        for (auto& m : orphans)
-            complete(*m, 0);
+        for (auto& m : orphans) {
+            abandon(*m);
+            complete(*m);
+        }
     }
 
     bool event(QEvent* e) override
@@ -230,15 +283,12 @@ void postToPumpLocked(QEvent::Type type)
         g_servePosted.store(false);
 }
 
-LRESULT sendFromOtherThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+// Queues m for the GUI thread and waits until it has been served (or
+// abandoned); its result.
+LRESULT sendFromOtherThread(const std::shared_ptr<SentMessage>& m)
 {
-    if (!isLiveHandle(hwnd))
+    if (!isLiveHandle(m->hwnd))
         return 0;
-    auto m = std::make_shared<SentMessage>();
-    m->hwnd = hwnd;
-    m->msg = msg;
-    m->wParam = wParam;
-    m->lParam = lParam;
     {
         std::lock_guard lock(g_queueMutex);
         if (!g_pump)
@@ -435,8 +485,10 @@ void failSentMessagesTo(HWND hwnd)
             }
         }
     }
-    for (auto& m : failed)
-        complete(*m, 0);
+    for (auto& m : failed) {
+        abandon(*m);
+        complete(*m);
+    }
 }
 
 // --- Dispatch ----------------------------------------------------------------
@@ -539,7 +591,30 @@ LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         WndImpl* wnd = lookup(hWnd);
         return wnd ? dispatch(wnd, msg, wParam, lParam) : 0;
     }
-    return sendFromOtherThread(hWnd, msg, wParam, lParam);
+    auto m = std::make_shared<SentMessage>();
+    m->hwnd = hWnd;
+    m->msg = msg;
+    m->wParam = wParam;
+    m->lParam = lParam;
+    return sendFromOtherThread(m);
+}
+
+LRESULT AfxSendMessageSeries(HWND hWnd, UINT Msg, const WPARAM* wParams, size_t count, LPARAM lParam)
+{
+    if (count == 0 || !wParams)
+        return 0;
+    auto m = std::make_shared<SentMessage>();
+    m->hwnd = hWnd;
+    m->msg = Msg;
+    m->wParam = 0;
+    m->lParam = lParam;
+    m->wParams = wParams;
+    m->count = count;
+    if (isGuiThread()) {
+        serve(*m, Clock::time_point::max());
+        return m->result;
+    }
+    return sendFromOtherThread(m);
 }
 
 BOOL IsWindow(HWND hWnd) { return isLiveHandle(hWnd) ? TRUE : FALSE; }
