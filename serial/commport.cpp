@@ -10,6 +10,9 @@ namespace {
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kTimeoutMs = 1000;
 constexpr UINT kMonitorExitCode = 100;
+// The most bytes handed to the owner at once: a stop waits for at most this
+// many handlers.
+constexpr DWORD kMaxBurst = 256;
 
 // Holds a flag for the length of a scope.
 class ScopedFlag {
@@ -266,30 +269,42 @@ void CCommPort::ReadAvailable(CCommPort* port)
     EnterCriticalSection(&port->m_csPortSync);
     ClearCommError(port->m_hPort, &dwErrors, &comstat);
     LeaveCriticalSection(&port->m_csPortSync);
-    if (comstat.cbInQue == 0)
-        return;
 
-    do {
-        BYTE byte = 0;
-        DWORD dwRead = 0;
+    // The bytes of one burst go to the owner in one hand-off, still one
+    // WM_PORT_RXCHAR each; the window's thread wakes once per burst instead
+    // of once per byte.
+    WPARAM burst[kMaxBurst];
+    while (comstat.cbInQue > 0) {
+        const DWORD nWanted = std::min<DWORD>(comstat.cbInQue, kMaxBurst);
+        size_t nBurst = 0;
         EnterCriticalSection(&port->m_csPortSync);
-        BOOL bRead = ReadFile(port->m_hPort, &byte, 1, &dwRead, &port->m_ovRead);
-        if (!bRead) {
-            if (GetLastError() == ERROR_IO_PENDING) {
-                bRead = GetOverlappedResult(port->m_hPort, &port->m_ovRead, &dwRead, TRUE);
-                if (!bRead)
-                    port->ReportError("GetOverlappedResults() in ReadFile()");
-            } else {
-                port->ReportError("ReadFile()");
+        for (DWORD i = 0; i < nWanted; ++i) {
+            BYTE byte = 0;
+            DWORD dwRead = 0;
+            BOOL bRead = ReadFile(port->m_hPort, &byte, 1, &dwRead, &port->m_ovRead);
+            if (!bRead) {
+                if (GetLastError() == ERROR_IO_PENDING) {
+                    bRead = GetOverlappedResult(port->m_hPort, &port->m_ovRead, &dwRead, TRUE);
+                    if (!bRead)
+                        port->ReportError("GetOverlappedResults() in ReadFile()");
+                } else {
+                    port->ReportError("ReadFile()");
+                }
             }
+            if (!bRead || dwRead != 1)
+                break; // what was read so far goes out before anything else is tried
+            burst[nBurst++] = static_cast<WPARAM>(byte);
         }
         LeaveCriticalSection(&port->m_csPortSync);
 
-        if (bRead && dwRead == 1)
-            port->NotifyOwner(WM_PORT_RXCHAR, static_cast<WPARAM>(byte));
+        if (nBurst > 0) {
+            // The handle is taken at each send: a window that is gone gets nothing.
+            const HWND hWnd = port->m_pOwnerWnd ? port->m_pOwnerWnd->GetSafeHwnd() : nullptr;
+            AfxSendMessageSeries(hWnd, WM_PORT_RXCHAR, burst, nBurst, static_cast<LPARAM>(port->m_nPortNumber));
+        }
 
         // Under a stream that never pauses the queue never empties; a stop is
-        // taken at the next byte, and the thread's wait sees it at once.
+        // taken after the burst, and the thread's wait sees it at once.
         if (WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0)
             return;
 
@@ -297,7 +312,7 @@ void CCommPort::ReadAvailable(CCommPort* port)
         EnterCriticalSection(&port->m_csPortSync);
         ClearCommError(port->m_hPort, &dwErrors, &comstat);
         LeaveCriticalSection(&port->m_csPortSync);
-    } while (comstat.cbInQue > 0);
+    }
 }
 
 void CCommPort::WritePending(CCommPort* port)

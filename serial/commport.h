@@ -1,7 +1,9 @@
 // CCommPort: the serial port engine. One object drives one port for one owner
 // window: Open opens and configures the port, StartMonitor starts the monitor
 // thread, which hands every received byte to the owner as a WM_PORT_RXCHAR
-// message and writes what Send and SendString leave in the write slot.
+// message (the bytes waiting at one time, up to 256, in one hand-off to the
+// window's thread) and writes what Send and SendString leave in the write
+// slot.
 //
 // Thread safety:
 // - The owner's thread (the window thread) calls the constructor, Open,
@@ -15,8 +17,10 @@
 //   (m_pWriteBuf, m_nWriteLen, under m_csWriteSlot, held only for a copy) and
 //   in the three events. Every WM_PORT_* message is sent synchronously: the
 //   monitor thread waits until the owner's handler has run on the owner's
-//   thread, so a handler must never wait for the monitor thread; Open and the
-//   destructor wait for it serving messages meanwhile.
+//   thread (for a burst of bytes, until the handler has run for the last of
+//   them), so a handler must never wait for the monitor thread; Open and the
+//   destructor wait for it serving messages meanwhile, and a stop is seen
+//   after the burst being delivered.
 // - m_csPortSync serialises configuration, reads and writes on the port; no
 //   message is sent while it is held.
 #pragma once
