@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <qdrawutil.h>
 
 #include <algorithm>
@@ -549,6 +550,17 @@ public:
     {
         setFixedHeight(fontMetrics().height() + 8);
         parent->installEventFilter(this);
+        // A counter shown here may change with every received byte; the
+        // texts change at once, the bar is painted at display rate.
+        m_repaintTimer.setSingleShot(true);
+        m_repaintTimer.setInterval(kRepaintMs);
+        connect(&m_repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    }
+
+    void scheduleRepaint()
+    {
+        if (!m_repaintTimer.isActive())
+            m_repaintTimer.start();
     }
 
     std::vector<int> rights{-1};
@@ -589,6 +601,10 @@ protected:
             }
         }
     }
+
+private:
+    static constexpr int kRepaintMs = 30;
+    QTimer m_repaintTimer;
 };
 
 class StatusBarImpl : public WndImpl {
@@ -605,7 +621,7 @@ public:
             if (n <= 0 || n > 256 || !edges)
                 return FALSE;
             m_bar->rights.assign(edges, edges + n);
-            m_bar->update();
+            m_bar->scheduleRepaint();
             return TRUE;
         }
         case SB_GETPARTS: {
@@ -621,7 +637,7 @@ public:
             m_bytes[static_cast<size_t>(part)] = lParam ? reinterpret_cast<const char*>(lParam) : "";
             m_bar->texts[static_cast<size_t>(part)] = AfxQStringFromBytes(m_bytes[static_cast<size_t>(part)]);
             m_bar->types[static_cast<size_t>(part)] = static_cast<int>(wParam & 0xFF00);
-            m_bar->update();
+            m_bar->scheduleRepaint();
             return TRUE;
         }
         case SB_GETTEXTLENGTHA:
@@ -644,7 +660,7 @@ public:
         grow(0);
         m_bytes[0] = bytes;
         m_bar->texts[0] = AfxQStringFromBytes(bytes);
-        m_bar->update();
+        m_bar->scheduleRepaint();
     }
 
 private:
