@@ -1,25 +1,13 @@
 #include "tests/app/app_support.h"
 
 #include <QApplication>
-#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
 #include "framework/afxqt.h"
-#include "framework/qtext.h"
 #include "res/resource.h"
 
 namespace apptest {
-
-std::string Gbk(const QString& text)
-{
-    return AfxBytesFromQString(text);
-}
-
-bool WaitUntil(const std::function<bool()>& done, int capMs)
-{
-    return QTest::qWaitFor(done, capMs);
-}
 
 INT_PTR RunDialog(CDialog& dlg, const std::function<void()>& body)
 {
@@ -62,26 +50,6 @@ INT_PTR RunDialog(CDialog& dlg, const std::function<void()>& body)
     return result;
 }
 
-BoxRecorder::BoxRecorder()
-{
-    AfxSetMessageBoxHook([this](HWND owner, const CString& text, const CString& caption, UINT style) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_boxes.push_back({owner, text.bytes(), caption.bytes(), style});
-        return IDOK;
-    });
-}
-
-BoxRecorder::~BoxRecorder()
-{
-    AfxSetMessageBoxHook(nullptr);
-}
-
-std::vector<Box> BoxRecorder::boxes() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_boxes;
-}
-
 struct DialogCloser::Impl {
     QTimer timer;
 };
@@ -105,15 +73,6 @@ DialogCloser::DialogCloser(HWND main, int nCommand) : m_impl(new Impl)
 DialogCloser::~DialogCloser()
 {
     delete m_impl;
-}
-
-std::string WindowText(HWND hWnd)
-{
-    const int length = GetWindowTextLengthA(hWnd);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    const int copied = GetWindowTextA(hWnd, text.data(), length + 1);
-    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return text;
 }
 
 std::string ItemText(HWND hDlg, int id)

@@ -10,20 +10,22 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "framework/afxtest.h"
 #include "framework/afxwin.h"
+#include "tests/support/boxes.h"
+#include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 namespace apptest {
 
-// The code page 936 bytes of a text written here in UTF-8.
-std::string Gbk(const QString& text);
-
-// Processes events until `done` holds; false once capMs have passed without it.
-bool WaitUntil(const std::function<bool()>& done, int capMs = 10000);
+using testsupport::Box;
+using testsupport::BoxRecorder;
+using testsupport::Gbk;
+using testsupport::WaitUntil;
+using testsupport::WindowText;
 
 // What RunDialog's result is when the body left the dialog open.
 inline constexpr int kLeftOpen = 0x7E57;
@@ -32,25 +34,6 @@ inline constexpr int kLeftOpen = 0x7E57;
 // exists. The dialog is ended with kLeftOpen afterwards if the body left it
 // open, and by a watchdog if the run hangs. Returns DoModal's result.
 INT_PTR RunDialog(CDialog& dlg, const std::function<void()>& body);
-
-// Every message box, recorded and answered with IDOK.
-struct Box {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT style;
-};
-
-class BoxRecorder {
-public:
-    BoxRecorder();
-    ~BoxRecorder();
-    std::vector<Box> boxes() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<Box> m_boxes;
-};
 
 // While it lives, watches for a framework dialog other than `main` to appear,
 // records its caption and closes it with the given command (IDOK, IDCANCEL),
@@ -67,8 +50,7 @@ private:
     std::vector<std::string> m_captions;
 };
 
-// The window text of a control or window, as code page 936 bytes.
-std::string WindowText(HWND hWnd);
+// The window text of a dialog's control, as code page 936 bytes.
 std::string ItemText(HWND hDlg, int id);
 
 // Base of the tests: the program's resources and the box recorder.

@@ -2,8 +2,6 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -12,6 +10,7 @@
 #include <QWidget>
 
 #include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -21,67 +20,9 @@
 #include "console/sendlogic.h"
 #include "console/texts.h"
 #include "framework/afxqt.h"
-#include "framework/qtext.h"
 #include "res/resource.h"
 
 namespace e2e {
-
-bool WaitUntil(const std::function<bool()>& done, int capMs)
-{
-    const QDeadlineTimer deadline(capMs);
-    // Wakes the event loop now and then, so a wait for more events never
-    // outlasts the cap and the condition is seen soon after it comes true.
-    QTimer pulse;
-    pulse.start(2);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void ProcessEventsFor(int ms)
-{
-    WaitUntil([] { return false; }, ms);
-}
-
-std::string Gbk(const QString& text)
-{
-    return AfxBytesFromQString(text);
-}
-
-BoxRecorder::BoxRecorder()
-{
-    AfxSetMessageBoxHook([this](HWND owner, const CString& text, const CString& caption, UINT style) {
-        std::lock_guard lock(m_mutex);
-        m_boxes.push_back(Box{owner, text.bytes(), caption.bytes(), style});
-        return IDOK;
-    });
-}
-
-BoxRecorder::~BoxRecorder()
-{
-    AfxSetMessageBoxHook(nullptr);
-}
-
-std::vector<Box> BoxRecorder::boxes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes;
-}
-
-size_t BoxRecorder::count() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes.size();
-}
-
-void BoxRecorder::clear()
-{
-    std::lock_guard lock(m_mutex);
-    m_boxes.clear();
-}
 
 HWND Ui::item(int id) const
 {
@@ -90,12 +31,7 @@ HWND Ui::item(int id) const
 
 std::string Ui::text(int id) const
 {
-    const HWND h = item(id);
-    const int length = ::GetWindowTextLengthA(h);
-    std::string bytes(static_cast<size_t>(length) + 1, '\0');
-    const int copied = ::GetWindowTextA(h, bytes.data(), length + 1);
-    bytes.resize(static_cast<size_t>(copied > 0 ? copied : 0));
-    return bytes;
+    return testsupport::WindowText(item(id));
 }
 
 void Ui::setText(int id, const std::string& bytes)

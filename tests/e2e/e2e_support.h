@@ -10,7 +10,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,45 +17,22 @@
 #include "console/tavrindlg.h"
 #include "framework/afxtest.h"
 #include "framework/afxwin.h"
+#include "tests/support/boxes.h"
+#include "tests/support/text.h"
+#include "tests/support/wait.h"
 #include "tools/devsim/devsim.h"
 
 namespace e2e {
 
-// Processes events until `done` holds; false once capMs have passed without it.
-// The window thread keeps serving the bytes the monitor thread sends meanwhile.
-bool WaitUntil(const std::function<bool()>& done, int capMs = 10000);
-// Processes events for about this long: for checking that nothing happens.
-void ProcessEventsFor(int ms);
+using testsupport::Box;
+using testsupport::BoxRecorder;
+using testsupport::Gbk;
+using testsupport::ProcessEventsFor;
+using testsupport::WaitUntil;
 
 // A wait that fails the test with a readable reason.
 #define E2E_WAIT(condition, what) \
     ASSERT_TRUE(::e2e::WaitUntil([&] { return static_cast<bool>(condition); })) << "timed out waiting: " << what
-
-// The code page 936 bytes of a text written here in UTF-8, through the
-// program's own conversion point.
-std::string Gbk(const QString& text);
-
-// One message box the program raised, as the hook saw it.
-struct Box {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT style;
-};
-
-// Records every message box and answers it with OK (IDOK), so no box blocks.
-class BoxRecorder {
-public:
-    BoxRecorder();
-    ~BoxRecorder();
-    std::vector<Box> boxes() const;
-    size_t count() const;
-    void clear();
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<Box> m_boxes;
-};
 
 // The controls of a live main dialog, reached by id and used through their
 // widgets, as a user would. GUI thread only.

@@ -16,6 +16,7 @@
 #include "platform/faults.h"
 #include "platform/winbase.h"
 #include "pty.h"
+#include "tests/support/baud.h"
 
 namespace {
 
@@ -32,20 +33,7 @@ struct Overlapped : OVERLAPPED {
     bool AwaitSignal() const { return WaitForSingleObject(hEvent, kHang) == WAIT_OBJECT_0; }
 };
 
-speed_t SpeedOf(DWORD baud)
-{
-    switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return B0;
-    }
-}
+using testsupport::SpeedOf;
 
 class Port : public testing::Test {
 protected:

@@ -61,44 +61,6 @@ std::string COwnerDlg::Bytes() const
     return bytes;
 }
 
-bool ServeUntil(const std::function<bool()>& done)
-{
-    bool hung = false;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&hung] {
-        hung = true;
-        AfxWakeWaiters();
-    });
-    guard.start(10000);
-    // The monitor thread's messages wake the wait; so does its end.
-    AfxWaitServingMessages([&] { return hung || done(); });
-    return done();
-}
-
-BoxRecorder::BoxRecorder()
-{
-    AfxSetMessageBoxHook([this](HWND hWnd, const CString& text, const CString& caption, UINT style) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_boxes.push_back(Box{hWnd, text.bytes(), caption.bytes(), style});
-        }
-        AfxWakeWaiters(); // a test may be waiting for the box
-        return IDOK;
-    });
-}
-
-BoxRecorder::~BoxRecorder()
-{
-    AfxSetMessageBoxHook(nullptr);
-}
-
-std::vector<Box> BoxRecorder::boxes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes;
-}
-
 std::string ReportText(const char* operation, DWORD error, int port)
 {
     char* system = nullptr;

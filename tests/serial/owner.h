@@ -3,17 +3,17 @@
 // wait for the monitor thread while serving its messages.
 #pragma once
 
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "framework/afxtest.h"
 #include "framework/afxwin.h"
 #include "serial/commport.h"
+#include "tests/support/boxes.h"
+#include "tests/support/wait.h"
 
 namespace owner {
 
@@ -25,12 +25,11 @@ struct Message {
     LPARAM lParam;
 };
 
-struct Box {
-    HWND owner;
-    std::string text;
-    std::string caption;
-    UINT style;
-};
+// Boxes recorded and the engine's kind of wait, as the other windowed suites
+// have them.
+using testsupport::Box;
+using testsupport::BoxRecorder;
+using testsupport::ServeUntil;
 
 class COwnerDlg : public CDialog {
 public:
@@ -60,22 +59,6 @@ protected:
 private:
     LRESULT Record(UINT msg, WPARAM wParam, LPARAM lParam);
     std::function<void(COwnerDlg&)> m_body;
-};
-
-// Serves messages on this (the window) thread until done() holds; false when
-// it has not after a guard long enough to mean a hang.
-bool ServeUntil(const std::function<bool()>& done);
-
-// Every message box from construction on, answered at once with IDOK.
-class BoxRecorder {
-public:
-    BoxRecorder();
-    ~BoxRecorder();
-    std::vector<Box> boxes() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<Box> m_boxes;
 };
 
 // What ReportError shows for an operation and an error code.

@@ -1,0 +1,43 @@
+#include "tests/support/boxes.h"
+
+#include "framework/afxtest.h"
+#include "framework/afxthread.h"
+
+namespace testsupport {
+
+BoxRecorder::BoxRecorder()
+{
+    AfxSetMessageBoxHook([this](HWND owner, const CString& text, const CString& caption, UINT style) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_boxes.push_back(Box{owner, text.bytes(), caption.bytes(), style});
+        }
+        AfxWakeWaiters();
+        return IDOK;
+    });
+}
+
+BoxRecorder::~BoxRecorder()
+{
+    AfxSetMessageBoxHook(nullptr);
+}
+
+std::vector<Box> BoxRecorder::boxes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_boxes;
+}
+
+size_t BoxRecorder::count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_boxes.size();
+}
+
+void BoxRecorder::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_boxes.clear();
+}
+
+} // namespace testsupport
