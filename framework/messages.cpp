@@ -157,7 +157,11 @@ class Pump;
 
 std::mutex g_queueMutex;
 std::deque<std::shared_ptr<SentMessage>> g_queue;  // under g_queueMutex
-Pump* g_pump = nullptr;                            // under g_queueMutex
+bool g_accepting = false;                          // under g_queueMutex: a pump serves the queue
+// Posting wakes the GUI thread, which goes for the queue at once: the queue's
+// lock is not held meanwhile.
+std::mutex g_pumpMutex;
+Pump* g_pump = nullptr;                            // under g_pumpMutex
 std::atomic<size_t> g_queued{0};
 // The GUI thread is polling the queue and will see a new message unwoken.
 std::atomic<bool> g_serving{false};
@@ -182,7 +186,7 @@ std::shared_ptr<SentMessage> popSent()
     return m;
 }
 
-void postToPumpLocked(QEvent::Type type);
+void postToPump(QEvent::Type type);
 
 void drainSentMessages()
 {
@@ -217,16 +221,16 @@ void drainSentMessages()
             // its turn.
             {
                 std::lock_guard lock(g_queueMutex);
-                if (g_pump) {
+                if (g_accepting) {
                     g_queue.push_front(std::move(m));
                     g_queued.fetch_add(1);
-                    if (!g_servePosted.exchange(true))
-                        postToPumpLocked(kServeEvent);
                 }
             }
             if (m) {  // no pump any more
                 abandon(*m);
                 complete(*m);
+            } else if (!g_servePosted.exchange(true)) {
+                postToPump(kServeEvent);
             }
             return;
         }
@@ -234,10 +238,8 @@ void drainSentMessages()
         if (Clock::now() - start > kMaxDrain) {
             // The sender falls asleep meanwhile; get back into step at once.
             g_probeCountdown = 0;
-            if (g_queued.load() > 0 && !g_servePosted.exchange(true)) {
-                std::lock_guard lock(g_queueMutex);
-                postToPumpLocked(kServeEvent);
-            }
+            if (g_queued.load() > 0 && !g_servePosted.exchange(true))
+                postToPump(kServeEvent);
             return;
         }
     }
@@ -249,10 +251,14 @@ public:
     Pump() : QObject(QCoreApplication::instance()) {}
     ~Pump() override
     {
+        {
+            std::lock_guard lock(g_pumpMutex);
+            g_pump = nullptr;
+        }
         std::deque<std::shared_ptr<SentMessage>> orphans;
         {
             std::lock_guard lock(g_queueMutex);
-            g_pump = nullptr;
+            g_accepting = false;
             orphans.swap(g_queue);
             g_queued.store(0);
         }
@@ -275,8 +281,9 @@ public:
     }
 };
 
-void postToPumpLocked(QEvent::Type type)
+void postToPump(QEvent::Type type)
 {
+    std::lock_guard lock(g_pumpMutex);
     if (g_pump)
         QCoreApplication::postEvent(g_pump, new QEvent(type));
     else if (type == kServeEvent)
@@ -291,7 +298,7 @@ LRESULT sendFromOtherThread(const std::shared_ptr<SentMessage>& m)
         return 0;
     {
         std::lock_guard lock(g_queueMutex);
-        if (!g_pump)
+        if (!g_accepting)
             return 0;
         g_queue.push_back(m);
         g_queued.fetch_add(1);
@@ -299,10 +306,8 @@ LRESULT sendFromOtherThread(const std::shared_ptr<SentMessage>& m)
     // A GUI thread that is polling answers within microseconds: spin. One
     // that must be woken takes longer than sleeping costs: sleep.
     const bool polled = g_serving.load();
-    if (!polled && !g_servePosted.exchange(true)) {
-        std::lock_guard lock(g_queueMutex);
-        postToPumpLocked(kServeEvent);
-    }
+    if (!polled && !g_servePosted.exchange(true))
+        postToPump(kServeEvent);
     const bool quick =
         polled && spinFor(kSenderSpinNs, [&] { return m->state.load(std::memory_order_acquire) == kDone; });
     if (!quick) {
@@ -540,9 +545,14 @@ void ensureGuiInitialised()
     if (done || !isGuiThread())
         return;
     done = true;
+    auto* pump = new Pump;
+    {
+        std::lock_guard lock(g_pumpMutex);
+        g_pump = pump;
+    }
     {
         std::lock_guard lock(g_queueMutex);
-        g_pump = new Pump;
+        g_accepting = true;
     }
     g_inputHold = new InputHold;
     g_inputHold->setParent(QCoreApplication::instance());
@@ -577,8 +587,7 @@ void wakeWaitersOnGuiThread()
 {
     if (g_guiWaitDepth.load() == 0)
         return;
-    std::lock_guard lock(g_queueMutex);
-    postToPumpLocked(kWakeWaiterEvent);
+    postToPump(kWakeWaiterEvent);
 }
 
 }  // namespace afx
