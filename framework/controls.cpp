@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -550,15 +551,23 @@ public:
     {
         setFixedHeight(fontMetrics().height() + 8);
         parent->installEventFilter(this);
+        // The bar paints all of itself, so a change of its texts does not
+        // repaint the dialog beneath it too.
+        setAttribute(Qt::WA_OpaquePaintEvent);
         // A counter shown here may change with every received byte; the
         // texts change at once, the bar is painted at display rate.
         m_repaintTimer.setSingleShot(true);
         m_repaintTimer.setInterval(kRepaintMs);
-        connect(&m_repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+        connect(&m_repaintTimer, &QTimer::timeout, this, [this] {
+            update(m_dirty);
+            m_dirty = QRect();
+        });
     }
 
-    void scheduleRepaint()
+    // Repaints the part (or, with -1, the whole bar) at the next frame.
+    void scheduleRepaint(int part = -1)
     {
+        m_dirty |= part < 0 ? rect() : partRect(static_cast<size_t>(part)).adjusted(-1, -2, 1, 1);
         if (!m_repaintTimer.isActive())
             m_repaintTimer.start();
     }
@@ -581,15 +590,13 @@ protected:
         return false;
     }
 
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* e) override
     {
         QPainter painter(this);
-        int left = 0;
+        painter.fillRect(e->rect(), palette().window());
         for (size_t i = 0; i < rights.size(); ++i) {
-            const int right = rights[i] < 0 ? width() : std::min(rights[i], width());
-            const QRect part(left, 2, right - left - 2, height() - 3);
-            left = right;
-            if (part.width() <= 0)
+            const QRect part = partRect(i);
+            if (part.width() <= 0 || !part.intersects(e->rect()))
                 continue;
             const int type = i < types.size() ? types[i] : 0;
             if (!(type & SBT_NOBORDERS))
@@ -603,8 +610,18 @@ protected:
     }
 
 private:
+    QRect partRect(size_t i) const
+    {
+        if (i >= rights.size())
+            return QRect();
+        const int left = i == 0 ? 0 : std::min(rights[i - 1] < 0 ? width() : rights[i - 1], width());
+        const int right = rights[i] < 0 ? width() : std::min(rights[i], width());
+        return QRect(left, 2, right - left - 2, height() - 3);
+    }
+
     static constexpr int kRepaintMs = 30;
     QTimer m_repaintTimer;
+    QRect m_dirty;  // what the next frame repaints
 };
 
 class StatusBarImpl : public WndImpl {
@@ -637,7 +654,7 @@ public:
             m_bytes[static_cast<size_t>(part)] = lParam ? reinterpret_cast<const char*>(lParam) : "";
             m_bar->texts[static_cast<size_t>(part)] = AfxQStringFromBytes(m_bytes[static_cast<size_t>(part)]);
             m_bar->types[static_cast<size_t>(part)] = static_cast<int>(wParam & 0xFF00);
-            m_bar->scheduleRepaint();
+            m_bar->scheduleRepaint(part);
             return TRUE;
         }
         case SB_GETTEXTLENGTHA:
@@ -660,7 +677,7 @@ public:
         grow(0);
         m_bytes[0] = bytes;
         m_bar->texts[0] = AfxQStringFromBytes(bytes);
-        m_bar->scheduleRepaint();
+        m_bar->scheduleRepaint(0);
     }
 
 private:
