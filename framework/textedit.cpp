@@ -23,8 +23,9 @@ constexpr int kMarginLeft = 2;
 constexpr int kMarginRight = 2;
 constexpr int kMarginTop = 1;
 
-// Display refreshes are gathered so that a burst of changes paints once.
-constexpr int kRefreshMs = 16;
+// Display refreshes are gathered so that a burst of changes paints once; 30
+// frames a second is plenty for a terminal, and each frame costs a repaint.
+constexpr int kRefreshMs = 30;
 
 constexpr int kFixedOne = 64;
 
