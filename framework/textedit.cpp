@@ -77,6 +77,9 @@ TextEditWidget::TextEditWidget(QWidget* parent)
     m_paras.emplace_back();
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The bar paints every pixel it covers; saying so spares the group box
+    // and dialog behind it a repaint on every frame while bytes arrive.
+    verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
