@@ -14,6 +14,7 @@
 
 #include "../platform/pty.h"
 #include "owner.h"
+#include "tests/support/baud.h"
 #include "platform/faults.h"
 
 using owner::Box;
@@ -32,20 +33,7 @@ BOOL OpenAsConsole(CCommPort& port, CWnd* owner, int baud = 9600, char parity = 
     return port.Open(owner, kCom, baud, parity, data, stop, EV_RXCHAR | EV_RXFLAG, 512);
 }
 
-speed_t SpeedOf(int baud)
-{
-    switch (baud) {
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    default: return B0;
-    }
-}
+using testsupport::SpeedOf;
 
 std::string Pattern(size_t size)
 {
