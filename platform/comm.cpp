@@ -44,6 +44,17 @@ std::shared_ptr<Port> PortOf(HANDLE handle)
     return port;
 }
 
+// The shape of every call on an open port: the fault seam first, then the
+// handle (a wrong one fails with ERROR_INVALID_HANDLE), then the port's work.
+template <typename Work>
+BOOL OnPort(const char* call, HANDLE handle, Work work)
+{
+    if (platform::faults::Due(call))
+        return FALSE;
+    std::shared_ptr<Port> port = PortOf(handle);
+    return port ? work(*port) : FALSE;
+}
+
 } // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -79,50 +90,31 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 
 BOOL SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
-    if (platform::faults::Due("SetCommTimeouts"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    if (!port)
-        return FALSE;
-    if (!lpCommTimeouts)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return port->SetTimeouts(*lpCommTimeouts);
+    return OnPort("SetCommTimeouts", hFile, [&](Port& port) {
+        return lpCommTimeouts ? port.SetTimeouts(*lpCommTimeouts) : Fail(ERROR_INVALID_PARAMETER);
+    });
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask)
 {
-    if (platform::faults::Due("SetCommMask"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->SetMask(dwEvtMask) : FALSE;
+    return OnPort("SetCommMask", hFile, [&](Port& port) { return port.SetMask(dwEvtMask); });
 }
 
 BOOL GetCommMask(HANDLE hFile, LPDWORD lpEvtMask)
 {
-    if (platform::faults::Due("GetCommMask"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->GetMask(lpEvtMask) : FALSE;
+    return OnPort("GetCommMask", hFile, [&](Port& port) { return port.GetMask(lpEvtMask); });
 }
 
 BOOL GetCommState(HANDLE hFile, LPDCB lpDCB)
 {
-    if (platform::faults::Due("GetCommState"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->GetState(lpDCB) : FALSE;
+    return OnPort("GetCommState", hFile, [&](Port& port) { return port.GetState(lpDCB); });
 }
 
 BOOL SetCommState(HANDLE hFile, LPDCB lpDCB)
 {
-    if (platform::faults::Due("SetCommState"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    if (!port)
-        return FALSE;
-    if (!lpDCB)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return port->SetState(*lpDCB);
+    return OnPort("SetCommState", hFile, [&](Port& port) {
+        return lpDCB ? port.SetState(*lpDCB) : Fail(ERROR_INVALID_PARAMETER);
+    });
 }
 
 BOOL BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB)
@@ -136,50 +128,38 @@ BOOL BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB)
 
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped)
 {
-    if (platform::faults::Due("WaitCommEvent"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->WaitEvent(lpEvtMask, lpOverlapped) : FALSE;
+    return OnPort("WaitCommEvent", hFile, [&](Port& port) { return port.WaitEvent(lpEvtMask, lpOverlapped); });
 }
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
 {
-    if (platform::faults::Due("ClearCommError"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->ClearError(lpErrors, lpStat) : FALSE;
+    return OnPort("ClearCommError", hFile, [&](Port& port) { return port.ClearError(lpErrors, lpStat); });
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped)
 {
-    if (platform::faults::Due("ReadFile"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped) : FALSE;
+    return OnPort("ReadFile", hFile, [&](Port& port) {
+        return port.Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+    });
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped)
 {
-    if (platform::faults::Due("WriteFile"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped) : FALSE;
+    return OnPort("WriteFile", hFile, [&](Port& port) {
+        return port.Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
+    });
 }
 
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
 {
-    if (platform::faults::Due("GetOverlappedResult"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->Result(lpOverlapped, lpNumberOfBytesTransferred, bWait) : FALSE;
+    return OnPort("GetOverlappedResult", hFile, [&](Port& port) {
+        return port.Result(lpOverlapped, lpNumberOfBytesTransferred, bWait);
+    });
 }
 
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags)
 {
-    if (platform::faults::Due("PurgeComm"))
-        return FALSE;
-    auto port = PortOf(hFile);
-    return port ? port->Purge(dwFlags) : FALSE;
+    return OnPort("PurgeComm", hFile, [&](Port& port) { return port.Purge(dwFlags); });
 }
