@@ -146,10 +146,23 @@ public:
         return WaitUntil([&] { return deviceReceived() > before; }, 10000);
     }
 
-    // (a): a flood of `bytes` with clicks asked for every 100 ms.
-    void flood(bool hex, std::uint64_t bytes)
+    // An empty receive area in the display asked for, and the port open on
+    // what TAVRIN_COM1 names now; `where` tells which device in the failure.
+    void openClean(bool hex, const char* where)
     {
-        devsim::DeviceSimulator device;
+        click(IDC_CLEAR_BUTTON);
+        click(IDC_RESET_RECV_BUTTON);
+        setHexDisplay(hex);
+        if (!openPort()) {
+            std::fprintf(stderr, "the port did not open%s\n", where);
+            std::exit(1);
+        }
+    }
+
+    // Starts `device` to send `bytes` of text once it receives a byte, and
+    // opens the port on it.
+    void openOnFlood(devsim::DeviceSimulator& device, bool hex, std::uint64_t bytes)
+    {
         devsim::Options options;
         options.floodBytes = bytes;
         options.payload = devsim::Payload::Text;
@@ -160,13 +173,21 @@ public:
             std::exit(1);
         }
         ::setenv("TAVRIN_COM1", device.slavePath().c_str(), 1);
-        click(IDC_CLEAR_BUTTON);
-        click(IDC_RESET_RECV_BUTTON);
-        setHexDisplay(hex);
-        if (!openPort()) {
-            std::fprintf(stderr, "the port did not open\n");
-            std::exit(1);
-        }
+        openClean(hex, "");
+    }
+
+    // Sets the flood going and waits until the dialog has counted all of it.
+    bool receiveFlood(devsim::DeviceSimulator& device, std::uint64_t bytes)
+    {
+        return startTraffic([&] { return device.received(); }) &&
+               WaitUntil([&] { return m_dlg.RecvCount() >= static_cast<long long>(bytes); }, 600000);
+    }
+
+    // (a): a flood of `bytes` with clicks asked for every 100 ms.
+    void flood(bool hex, std::uint64_t bytes)
+    {
+        devsim::DeviceSimulator device;
+        openOnFlood(device, hex, bytes);
 
         // The "user": asks the window thread for a click every 100 ms and
         // notes when it was asked; the window notes when the click was done.
@@ -197,10 +218,7 @@ public:
         });
 
         const auto start = Clock::now();
-        const bool started = startTraffic([&] { return device.received(); });
-        const bool done = started && WaitUntil([&] {
-            return m_dlg.RecvCount() >= static_cast<long long>(bytes);
-        }, 600000);
+        const bool done = receiveFlood(device, bytes);
         const auto end = Clock::now();
         int handledDuringFlood = 0;
         int askedDuringFlood = 0;
@@ -248,13 +266,7 @@ public:
         devsim.readLine();  // the slave's path; the link names it
         ::setenv("TAVRIN_COM1", link.toLocal8Bit().constData(), 1);
 
-        click(IDC_CLEAR_BUTTON);
-        click(IDC_RESET_RECV_BUTTON);
-        setHexDisplay(hex);
-        if (!openPort()) {
-            std::fprintf(stderr, "the port did not open on devsim\n");
-            std::exit(1);
-        }
+        openClean(hex, " on devsim");
         // The port open and the line quiet: nothing should cost anything.
         IdleFor(300);
         const double idleCpuBefore = CpuSeconds();
@@ -305,26 +317,9 @@ public:
             return;
         }
         devsim::DeviceSimulator device;
-        devsim::Options options;
-        options.floodBytes = bytes;
-        options.payload = devsim::Payload::Text;
-        options.startOn = devsim::StartOn::FirstByte;
-        std::string error;
-        if (!device.start(options, &error)) {
-            std::fprintf(stderr, "simulator: %s\n", error.c_str());
-            std::exit(1);
-        }
-        ::setenv("TAVRIN_COM1", device.slavePath().c_str(), 1);
-        click(IDC_CLEAR_BUTTON);
-        click(IDC_RESET_RECV_BUTTON);
-        setHexDisplay(hex);
-        if (!openPort()) {
-            std::fprintf(stderr, "the port did not open\n");
-            std::exit(1);
-        }
+        openOnFlood(device, hex, bytes);
         const auto start = Clock::now();
-        const bool done = startTraffic([&] { return device.received(); }) &&
-                          WaitUntil([&] { return m_dlg.RecvCount() >= static_cast<long long>(bytes); }, 600000);
+        const bool done = receiveFlood(device, bytes);
         const double seconds = Seconds(Clock::now() - start);
         m_totalReceived += m_dlg.RecvCount();
         WaitUntil([&] { return false; }, 200);
