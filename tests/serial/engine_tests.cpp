@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "../platform/pty.h"
 #include "owner.h"
@@ -43,6 +46,17 @@ std::string Pattern(size_t size)
     return s;
 }
 
+using Texts = std::vector<std::string>;
+
+// The texts of the boxes raised so far, in order.
+Texts BoxTexts(const BoxRecorder& boxes)
+{
+    Texts texts;
+    for (const Box& box : boxes.boxes())
+        texts.push_back(box.text);
+    return texts;
+}
+
 class Engine : public testing::Test {
 protected:
     void SetUp() override { m_line.NameAs(kCom); }
@@ -59,6 +73,21 @@ protected:
         DWORD code = 0;
         EXPECT_TRUE(ServeUntil([&] { return !port.m_bMonitorRunning && AfxGetThreadExitCode(threadId, &code); }));
         return code;
+    }
+
+    // Runs `body` in a real owner dialog with a port opened as the console
+    // opens it (unless other events or another write buffer are given) and
+    // its monitor thread running.
+    void WithMonitor(const std::function<void(COwnerDlg&, CCommPort&)>& body,
+                     DWORD events = EV_RXCHAR | EV_RXFLAG, UINT writeBufferSize = 512)
+    {
+        COwnerDlg dlg;
+        dlg.Run([&](COwnerDlg& d) {
+            CCommPort port;
+            ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, events, writeBufferSize));
+            ASSERT_TRUE(port.StartMonitor());
+            body(d, port);
+        });
     }
 
     PtyLine m_line;
@@ -188,8 +217,7 @@ TEST_F(Engine, WithoutItsEventsTheEngineDoesNotOpen)
     CCommPort port;
     EXPECT_FALSE(OpenAsConsole(port, nullptr));
     EXPECT_EQ(port.m_hPort.load(), nullptr);
-    ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("CreateEvent()", ERROR_NOT_ENOUGH_MEMORY, kCom));
+    EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("CreateEvent()", ERROR_NOT_ENOUGH_MEMORY, kCom)});
     EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "a later open makes the missing events";
 }
 
@@ -198,19 +226,13 @@ TEST_F(Engine, AnInvalidParityLetterIsReportedByTheParser)
     BoxRecorder boxes;
     CCommPort port;
     EXPECT_TRUE(OpenAsConsole(port, nullptr, 9600, 'X'));
-    const std::vector<Box> shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "WARNING:  BuildCommDCB() Failed with the following error: \n"
-                             "The parameter is incorrect.\r\n\nPort: 5\n");
+    EXPECT_EQ(BoxTexts(boxes), Texts{"WARNING:  BuildCommDCB() Failed with the following error: \n"
+                                     "The parameter is incorrect.\r\n\nPort: 5\n"});
 }
 
 TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrder)
 {
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort&) {
         // Three bytes together: three messages, then one RXFLAG.
         m_line.Send("abc");
         ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 4; }));
@@ -249,11 +271,7 @@ TEST_F(Engine, EveryMaskedEventHasItsMessageInOrder)
     // With EV_ERR in the mask the device going away is told too; the order
     // of a wake is bytes, then ERR, then RXFLAG.
     BoxRecorder boxes;
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG | EV_ERR, 512));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort&) {
         m_line.Send("x");
         ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 3; }));
         ASSERT_EQ(d.m_messages.size(), 3u);
@@ -262,16 +280,12 @@ TEST_F(Engine, EveryMaskedEventHasItsMessageInOrder)
         EXPECT_EQ(d.m_messages[2].msg, UINT(WM_PORT_RXFLAG));
         for (const Message& m : d.m_messages)
             EXPECT_EQ(m.lParam, kCom);
-    });
+    }, EV_RXCHAR | EV_RXFLAG | EV_ERR);
 }
 
 TEST_F(Engine, TwoSendsBeforeTheThreadWakesWriteTheSecondOnce)
 {
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
         // While the handler runs, the monitor thread waits for it.
         d.m_onMessage = [&](const Message& m) {
             if (m.msg == WM_PORT_RXCHAR) {
@@ -292,11 +306,7 @@ TEST_F(Engine, TwoSendsBeforeTheThreadWakesWriteTheSecondOnce)
 
 TEST_F(Engine, StopAndWriteTogetherWriteNothingAndTheThreadEndsWith100)
 {
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
         const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
         d.m_onMessage = [&](const Message& m) {
             if (m.msg == WM_PORT_RXCHAR) {
@@ -317,27 +327,19 @@ TEST_F(Engine, StopAndWriteTogetherWriteNothingAndTheThreadEndsWith100)
 
 TEST_F(Engine, DataLongerThanTheBufferGoesOutWhole)
 {
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 16));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg&, CCommPort& port) {
         const std::string text = Pattern(100);
         ASSERT_TRUE(port.SendString(text.c_str()));
         EXPECT_EQ(m_line.Receive(text.size()), text);
         ASSERT_TRUE(port.SendString(""));
         ASSERT_TRUE(port.SendString("ok"));
         EXPECT_EQ(m_line.Receive(2), "ok") << "the empty text wrote nothing";
-    });
+    }, EV_RXCHAR | EV_RXFLAG, 16);
 }
 
 TEST_F(Engine, ASendLosesNeitherReceivedBytesNorAnEarlierSend)
 {
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
         // A send the device does not read yet: the write stays under way.
         const std::string big = Pattern(200 * 1024);
         ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
@@ -399,11 +401,7 @@ TEST_F(Engine, TheWriteStepKeepsReceivedBytesNotYetDelivered)
 
 TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
 {
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
         // A device that keeps talking (up to a bound, so a fault cannot hang
         // the test for ever).
         std::atomic<bool> quiet{false};
@@ -448,11 +446,7 @@ TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
 TEST_F(Engine, UnplugWhileOpenReportsOnceAndThenWaits)
 {
     BoxRecorder boxes;
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
         const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
         m_line.Send("ab");
         ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "ab" && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
@@ -463,9 +457,7 @@ TEST_F(Engine, UnplugWhileOpenReportsOnceAndThenWaits)
         const auto wakeups = platform::faults::ReaderWakeups();
         const size_t messages = d.m_messages.size();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const std::vector<Box> shown = boxes.boxes();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom));
+        EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom)});
         EXPECT_EQ(d.m_messages.size(), messages);
         EXPECT_EQ(platform::faults::ReaderWakeups(), wakeups);
         EXPECT_NE(port.m_hPort.load(), nullptr) << "closed only when asked";
@@ -497,28 +489,18 @@ TEST_F(Engine, DestructorStopsARunningThreadThatIsDelivering)
 TEST_F(Engine, ReadFailureIsReportedAndTheByteComesNextTime)
 {
     BoxRecorder boxes;
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg& d, CCommPort&) {
         platform::faults::Inject("ReadFile", ERROR_GEN_FAILURE, 1);
         m_line.Send("xyz");
         ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "xyz"; }));
-        const std::vector<Box> shown = boxes.boxes();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, owner::ReportText("ReadFile()", ERROR_GEN_FAILURE, kCom));
+        EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("ReadFile()", ERROR_GEN_FAILURE, kCom)});
     });
 }
 
 TEST_F(Engine, WriteFailureIsReportedAndTheNextSendGoesOut)
 {
     BoxRecorder boxes;
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        ASSERT_TRUE(port.StartMonitor());
+    WithMonitor([&](COwnerDlg&, CCommPort& port) {
         platform::faults::Inject("WriteFile", ERROR_GEN_FAILURE, 1);
         port.SendString("lost");
         ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
