@@ -10,7 +10,9 @@
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QInputMethodEvent>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -479,4 +481,137 @@ TEST(TextEditDisplay, PaintsAtDisplayRateAndFollowsTheCaret)
     EXPECT_EQ(pixelsOf(QPalette::Highlight), 0);
     edit.setSelection(0, 4);
     EXPECT_GT(pixelsOf(QPalette::Highlight), 4 * 6 * 12 / 3) << "a third of the band at least, around the glyphs";
+}
+
+namespace {
+
+// What the window shows: the backing store's pixels, as painted and scrolled
+// bit by bit, not a fresh rendering of the whole view.
+QImage shownView(TextEditWidget& edit)
+{
+    const QPoint at = edit.viewport()->mapTo(&edit, QPoint(0, 0));
+    const QSize size = edit.viewport()->size();
+    return edit.screen()
+        ->grabWindow(edit.winId(), at.x(), at.y(), size.width(), size.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+struct PaintWatch : QObject {
+    int paints = 0;
+    QRegion last;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            last = static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+};
+
+// The view `edit` shows matches a new edit given the same text at once, with
+// the same selection and scrolled as far. The caret is blanked in both, as
+// it blinks; a caret left behind elsewhere is a difference.
+void expectShownAsFresh(TextEditWidget& edit, const char* when)
+{
+    TextEditWidget fresh;
+    fresh.setFocusPolicy(Qt::NoFocus);
+    fresh.setFont(edit.font());
+    fresh.resize(edit.size());
+    fresh.setText(edit.text());
+    fresh.setSelection(edit.selectionStart(), edit.selectionEnd());
+    fresh.scrollLines(edit.firstVisibleLine());
+    ASSERT_EQ(fresh.firstVisibleLine(), edit.firstVisibleLine()) << when;
+    QImage expected = fresh.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage shown = shownView(edit);
+    ASSERT_EQ(shown.size(), expected.size()) << when;
+
+    QWidget& asWidget = edit;
+    const QRect caret =
+        asWidget.inputMethodQuery(Qt::ImCursorRectangle).toRect().translated(-edit.viewport()->pos());
+    for (QImage* image : {&expected, &shown}) {
+        QPainter painter(image);
+        painter.fillRect(caret, Qt::magenta);
+    }
+    if (shown == expected)
+        return;
+    int differing = 0;
+    int firstRow = -1;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (shown.pixel(x, y) != expected.pixel(x, y)) {
+                ++differing;
+                if (firstRow < 0)
+                    firstRow = y;
+            }
+    EXPECT_EQ(differing, 0) << when << ": first differing row " << firstRow << " of " << shown.height();
+}
+
+} // namespace
+
+TEST(TextEditDisplay, AppendingRepaintsOnlyWhatChangedAndShowsWhatAFullPaintShows)
+{
+    struct Case {
+        const char* name;
+        QString text;
+    };
+    std::mt19937 random(20240612);
+    const QString latin = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMWi0123456789.,;");
+    QString lines;
+    for (int i = 0; i < 30; ++i)
+        lines += randomText(random, std::uniform_int_distribution<int>(0, 120)(random), latin, 12) + u'\n';
+    const Case cases[] = {{"lines of text", lines}, {"one long hexadecimal paragraph", hexPairs(800)}};
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TextEditWidget edit;
+        edit.setFont(songFont());
+        edit.resize(300, 200);
+        edit.show();
+        edit.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&edit));
+        ASSERT_TRUE(edit.hasFocus()) << "the caret is drawn, so leaving it behind shows";
+        PaintWatch watch;
+        edit.viewport()->installEventFilter(&watch);
+        auto painted = [&] {
+            const int before = watch.paints;
+            EXPECT_TRUE(QTest::qWaitFor([&] { return watch.paints > before; }));
+            QCoreApplication::processEvents();
+        };
+
+        // Bursts small and large: no scroll, a line or a few, more than a view.
+        const int bursts[] = {3, 40, 1, 16, 160, 7, 16, 900, 16, 2, 250, 16, 16, 33};
+        qsizetype at = 0;
+        int partial = 0;
+        for (int i = 0; at < c.text.size(); ++i) {
+            const int burst = bursts[i % std::size(bursts)];
+            receive(edit, c.text.mid(at, burst));
+            at += burst;
+            painted();
+            partial += !(QRegion(edit.viewport()->rect()) - watch.last).isEmpty();
+            expectShownAsFresh(edit, qPrintable(QStringLiteral("after %1 characters").arg(at)));
+            if (i == 12) {
+                // A selection, then appending again, which drops it.
+                edit.setSelection(5, 40);
+                painted();
+                expectShownAsFresh(edit, "with a selection");
+                // The caret put back in the middle, where appending must erase it.
+                const int middle = edit.lineStart(edit.firstVisibleLine() + 1) + 1;
+                edit.setSelection(middle, middle);
+                painted();
+            }
+        }
+        EXPECT_GT(edit.firstVisibleLine(), 10);
+        EXPECT_GT(partial, 10) << "appends repaint part of the view";
+
+        // An edit above the end, then appending after it.
+        edit.setSelection(0, 3);
+        edit.replaceSelection(QStringLiteral("edited in front "));
+        painted();
+        expectShownAsFresh(edit, "after an edit at the start");
+        receive(edit, c.text.left(50));
+        painted();
+        expectShownAsFresh(edit, "appending after the edit");
+    }
 }
