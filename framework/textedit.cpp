@@ -90,10 +90,7 @@ TextEditWidget::TextEditWidget(QWidget* parent)
     connect(&m_refreshTimer, &QTimer::timeout, this, &TextEditWidget::refresh);
     connect(&m_blinkTimer, &QTimer::timeout, this, [this] {
         m_caretShown = !m_caretShown;
-        // A pending refresh repaints the caret with the rest; painting it now,
-        // where the view is about to move, would paint it at the wrong place.
-        if (!m_refreshTimer.isActive())
-            viewport()->update(caretRect());
+        viewport()->update(caretRect());
     });
     ensureLayout();
 }
@@ -149,7 +146,6 @@ void TextEditWidget::ensureLayout()
 
 void TextEditWidget::relayoutAll()
 {
-    m_appendedOnly = false;
     m_paras.clear();
     const QChar* text = m_text.constData();
     const int size = length();
@@ -341,7 +337,6 @@ void TextEditWidget::replaceRange(int start, int end, const QString& text)
         return;
     }
 
-    m_appendedOnly = false;
     const size_t first = paragraphAt(start);
     const size_t last = paragraphAt(end);
     const int from = m_paras[first].start;
@@ -604,58 +599,7 @@ void TextEditWidget::scheduleRefresh()
 void TextEditWidget::refresh()
 {
     applyPendingView();
-    if (!updateAppended())
-        viewport()->update();
-}
-
-// After text was only appended, with the caret following it to the end, the
-// lines above the previous last line are painted already: a scroll moves
-// them, and only the rest is repainted. Returns false when the whole view
-// must be repainted.
-bool TextEditWidget::updateAppended()
-{
-    const Shown before = m_shown;
-    const int size = length();
-    if (!before.valid || !m_appendedOnly || viewport()->size() != before.size || !m_preedit.isEmpty()
-        || before.anchor != before.caret || m_anchor != size || m_caret != size)
-        return false;
-    const int scrolled = m_topLine - before.topLine;
-    const int dy = scrolled * m_lineHeight;
-    const QRect view = viewport()->rect();
-    // The previous last line may have changed too: its last word can wrap.
-    const int top = kMarginTop + (before.lineCount - 1 - m_topLine) * m_lineHeight;
-    if (scrolled < 0 || dy >= view.height() || top < kMarginTop)
-        return false;
-    QRegion dirty;
-    if (top < view.height())
-        dirty += QRect(0, top, view.width(), view.height() - top);
-    dirty += before.caretRect.translated(0, -dy);  // erases the caret painted there
-    recordShown();
-    dirty += m_shown.caretRect;
-    if (scrolled > 0) {
-        viewport()->scroll(0, -dy);
-        // The margin above the first line received the bottom of a line.
-        dirty += QRect(0, 0, view.width(), kMarginTop);
-    }
-    viewport()->update(dirty);
-    return true;
-}
-
-void TextEditWidget::recordShown()
-{
-    m_shown = {true, m_topLine, m_lineCount, m_anchor, m_caret, viewport()->size(), caretRect()};
-    m_appendedOnly = true;
-}
-
-// Whether a paint of part of the view leaves the rest of it consistent: the
-// view has not moved, and at most text was appended with the caret at its
-// end, which the next refresh repaints.
-bool TextEditWidget::shownIsCurrent() const
-{
-    const bool caretAsShown = m_anchor == m_shown.anchor && m_caret == m_shown.caret;
-    const bool caretAtEnd = m_anchor == length() && m_caret == length();
-    return m_shown.valid && m_appendedOnly && m_topLine == m_shown.topLine
-        && viewport()->size() == m_shown.size && m_preedit.isEmpty() && (caretAsShown || caretAtEnd);
+    viewport()->update();
 }
 
 void TextEditWidget::scrollContentsBy(int, int)
@@ -724,15 +668,6 @@ void TextEditWidget::drawLine(QPainter& painter, int line, int y, const QRect& a
 void TextEditWidget::paintEvent(QPaintEvent* event)
 {
     applyPendingView();
-    const bool whole = (QRegion(viewport()->rect()) - event->region()).isEmpty();
-    if (whole) {
-        recordShown();
-    } else if (!shownIsCurrent()) {
-        // This part is painted as things are now, the rest shows them as they
-        // were: paint all of it again.
-        m_shown.valid = false;
-        viewport()->update();
-    }
     QPainter painter(viewport());
     const QRect area = event->rect();
     const QPalette pal = palette();  // in the colour group of the widget's state

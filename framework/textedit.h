@@ -17,9 +17,7 @@
 // Appending at the end lays out only the last line, incrementally. Any other
 // change lays out the paragraphs it touches; a change of width, font or style
 // lays out everything. Painting and the scroll bar follow at display rate,
-// never synchronously with a change. A refresh after text was only appended
-// moves the pixels already painted and repaints from the previous last line
-// down; anything else repaints the whole view.
+// never synchronously with a change.
 //
 // The vertical scroll bar is shown unless its policy is set to always off;
 // its width is kept for it either way. There is no horizontal one. Focus
@@ -163,9 +161,6 @@ private:
     void scheduleRefresh();
     void refresh();
     void restartBlink();
-    bool updateAppended();
-    void recordShown();
-    bool shownIsCurrent() const;
     void drawLine(QPainter& painter, int line, int y, const QRect& area) const;
 
     void moveCaret(int pos, bool select, bool atLineEnd = false);
@@ -207,20 +202,6 @@ private:
     QTimer m_refreshTimer;
     QTimer m_blinkTimer;
     bool m_caretShown = true;
-    // What the painted pixels show, so that a refresh after an append
-    // repaints only what the append changed. m_appendedOnly stays set while
-    // the text only grows at its end and the layout is kept.
-    struct Shown {
-        bool valid = false;
-        int topLine = 0;
-        int lineCount = 0;
-        int anchor = 0;
-        int caret = 0;
-        QSize size;
-        QRect caretRect;
-    };
-    Shown m_shown;
-    bool m_appendedOnly = false;
     QString m_preedit;  // input method text being composed
     bool m_dragging = false;
 };
