@@ -1,14 +1,12 @@
 // The communication calls: each checks its fault seam and its handle, then
 // leaves the work to the port.
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "platform/commlogic.h"
 #include "platform/errors.h"
 #include "platform/faults.h"
 #include "platform/port.h"
+#include "platform/portopen.h"
 #include "platform/winbase.h"
 
 using platform::Fail;
@@ -78,11 +76,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         Fail(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     }
-    char variable[16];
-    std::snprintf(variable, sizeof variable, "TAVRIN_COM%d", number);
-    const char* configured = std::getenv(variable);
-    const std::string path = configured ? configured : "/dev/ttyS" + std::to_string(number - 1);
-    std::shared_ptr<Port> port = Port::Open(path.c_str());
+    std::shared_ptr<Port> port = platform::OpenComPort(number);
     if (!port)
         return INVALID_HANDLE_VALUE;
     return platform::InsertHandle(std::move(port));

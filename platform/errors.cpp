@@ -12,6 +12,7 @@
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local int t_lastErrno = 0;
 
 struct ErrnoCode {
     int error;
@@ -108,13 +109,20 @@ DWORD ErrorFromErrno(int error)
 BOOL FailWithErrno(int error)
 {
     t_lastError = ErrorFromErrno(error);
+    t_lastErrno = error;
     return FALSE;
 }
 
 BOOL Fail(DWORD error)
 {
     t_lastError = error;
+    t_lastErrno = 0;
     return FALSE;
+}
+
+int LastErrno()
+{
+    return t_lastErrno;
 }
 
 } // namespace platform
@@ -127,6 +135,7 @@ DWORD GetLastError()
 void SetLastError(DWORD dwErrCode)
 {
     t_lastError = dwErrCode;
+    t_lastErrno = 0;
 }
 
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,

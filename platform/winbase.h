@@ -13,11 +13,13 @@
 //   variables, without a time limit unless the caller gives one.
 //
 // Ports (CreateFileA "COMn"):
-// - COMn opens the device named by the environment variable TAVRIN_COMn, or
-//   /dev/ttyS{n-1} when it is not set. The device is held exclusively: flock
-//   stops a second open by this or any program that locks (root included),
-//   TIOCEXCL stops programs that do not lock. Only overlapped access for
-//   reading and writing is implemented.
+// - COMn opens the device named by the environment variable TAVRIN_COMn, else
+//   the one the ports file names, else /dev/ttyS{n-1} (portnames.h). A device
+//   that cannot be opened is also reported on standard error, with the
+//   device's path and the system's reason (portopen.h).
+// - The device is held exclusively: flock stops a second open by this or any
+//   program that locks (root included), TIOCEXCL stops programs that do not
+//   lock. Only overlapped access for reading and writing is implemented.
 // - The port keeps its own input queue, filled from the device by a thread of
 //   the port that blocks in poll(). Bytes are never dropped by the queue: when
 //   it is full the device is not read until the queue drains, so the kernel
