@@ -136,8 +136,13 @@ void Port::Close()
         ::pthread_join(m_reader, nullptr);
     std::lock_guard lock(m_mutex);
     if (m_tty) {
-        // Exclusivity outlives the descriptor on some terminals; give it back.
-        // The device may be gone, so failure here is expected and harmless.
+        // Output the device has not taken goes, as the aborted write's rest
+        // went: close() would otherwise wait for a device that does not read
+        // (up to the driver's closing wait, half a minute on a UART) before it
+        // lets go of the line. Exclusivity outlives the descriptor on some
+        // terminals; give it back. The device may be gone, so failure of
+        // either is expected and harmless.
+        ::tcflush(m_tty.get(), TCOFLUSH);
         ::ioctl(m_tty.get(), TIOCNXCL);
         m_tty.reset(); // releases the flock too
     }

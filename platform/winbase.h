@@ -234,7 +234,8 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Handles. Closing a port cancels its outstanding operations
-// (ERROR_OPERATION_ABORTED) and releases the device at once.
+// (ERROR_OPERATION_ABORTED), discards output the device has not taken, and
+// releases the device at once, whatever the device does.
 BOOL CloseHandle(HANDLE hObject);
 
 // Events. Unnamed events only (a name gives ERROR_NOT_SUPPORTED).
