@@ -31,8 +31,8 @@ private:
 CCommPort::CCommPort()
     : m_nWriteLen(1), m_hPort(nullptr), m_pMonitorThread(nullptr), m_bMonitorRunning(FALSE), m_hWriteEvent(nullptr),
       m_hStopEvent(nullptr), m_hWaitHandles{}, m_ovIo{}, m_timeouts{}, m_dcb{}, m_pOwnerWnd(nullptr),
-      m_nPortNumber(0), m_pWriteBuf(nullptr), m_dwEventMask(0), m_nWriteBufSize(0), m_ovRead{}, m_ovWrite{},
-      m_bOpening(false)
+      m_nPortNumber(0), m_pWriteBuf(nullptr), m_dwEventMask(0), m_nWriteBufSize(0), m_hOwnerWnd(nullptr),
+      m_ovRead{}, m_ovWrite{}, m_bOpening(false)
 {
     // The locks live as long as the object: initialising a lock again at each
     // Open, while it exists, is not something a pthread mutex allows.
@@ -96,6 +96,9 @@ BOOL CCommPort::Open(CWnd* pOwnerWnd, int nPortNumber, int nBaudRate, char chPar
     m_hWaitHandles[2] = m_hWriteEvent;
 
     m_pOwnerWnd = pOwnerWnd;
+    // The monitor thread sends to the handle, never to the window object,
+    // which this thread may destroy while that thread runs.
+    m_hOwnerWnd = pOwnerWnd ? pOwnerWnd->GetSafeHwnd() : nullptr;
     EnterCriticalSection(&m_csWriteSlot);
     delete[] m_pWriteBuf;
     m_pWriteBuf = new (std::nothrow) BYTE[nWriteBufferSize];
@@ -189,9 +192,8 @@ void CCommPort::ReportError(const char* pszOperation)
 
 void CCommPort::NotifyOwner(UINT message, WPARAM wParam)
 {
-    // The handle is taken at each send: a window that is gone gets nothing.
-    const HWND hWnd = m_pOwnerWnd ? m_pOwnerWnd->GetSafeHwnd() : nullptr;
-    ::SendMessageA(hWnd, message, wParam, static_cast<LPARAM>(m_nPortNumber));
+    // A window that is gone gets nothing: its handle no longer names it.
+    ::SendMessageA(m_hOwnerWnd, message, wParam, static_cast<LPARAM>(m_nPortNumber));
 }
 
 UINT CCommPort::MonitorThreadProc(LPVOID pParam)
@@ -297,11 +299,9 @@ void CCommPort::ReadAvailable(CCommPort* port)
         }
         LeaveCriticalSection(&port->m_csPortSync);
 
-        if (nBurst > 0) {
-            // The handle is taken at each send: a window that is gone gets nothing.
-            const HWND hWnd = port->m_pOwnerWnd ? port->m_pOwnerWnd->GetSafeHwnd() : nullptr;
-            AfxSendMessageSeries(hWnd, WM_PORT_RXCHAR, burst, nBurst, static_cast<LPARAM>(port->m_nPortNumber));
-        }
+        if (nBurst > 0)
+            AfxSendMessageSeries(port->m_hOwnerWnd, WM_PORT_RXCHAR, burst, nBurst,
+                                 static_cast<LPARAM>(port->m_nPortNumber));
 
         // Under a stream that never pauses the queue never empties; a stop is
         // taken after the burst, and the thread's wait sees it at once.

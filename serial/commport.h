@@ -94,6 +94,9 @@ private:
     // Waits for a running monitor thread to end, serving the owner's messages.
     void StopMonitor();
 
+    // The owner's window handle, taken at Open on the owner's thread.
+    HWND m_hOwnerWnd;
+
     // Reads and writes have I/O records of their own, so that neither touches
     // the outstanding event wait's.
     OVERLAPPED m_ovRead;
