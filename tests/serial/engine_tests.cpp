@@ -1,5 +1,4 @@
 // The port engine against real pseudo-terminals, with a real owner window.
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -405,22 +404,6 @@ TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
         EXPECT_EQ(m_line.Receive(2), "ok");
     });
     EXPECT_TRUE(boxes.boxes().empty()) << "the abort a stop causes is no failure";
-}
-
-TEST_F(Engine, AWriteThatFailsAfterItBeganIsReported)
-{
-    BoxRecorder boxes;
-    WithMonitor([&](COwnerDlg&, CCommPort& port) {
-        const std::string big = Pattern(200000);
-        ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
-        AwaitWriteBegun(m_line);
-        m_line.HangUp();
-        const std::string report = owner::ReportText("WriteFile()", ERROR_DEVICE_NOT_CONNECTED, kCom);
-        ASSERT_TRUE(ServeUntil([&] {
-            const Texts texts = BoxTexts(boxes);
-            return std::find(texts.begin(), texts.end(), report) != texts.end();
-        }));
-    });
 }
 
 TEST_F(Engine, ASendGetsItsTurnWhileAStreamLasts)
