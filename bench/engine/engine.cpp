@@ -6,18 +6,28 @@
 //       their context switches in /proc/self/task/*/status, and the reader's
 //       own count of its wake-ups;
 //   (c) CPU time per received byte during (a), for the whole process less the
-//       thread that plays the device.
-// Usage: bench_engine [flood-bytes [idle-seconds]]
+//       thread that plays the device;
+//   (d) CPU time and context switches per burst while the device sends
+//       16-byte bursts at 960 bytes per second (a UART's FIFO at 9600 baud),
+//       the whole process less the device thread, and the switches of the
+//       engine's threads alone;
+//   (e) how long a stop takes, and the line's lock with it, while a
+//       200,000-byte write waits for a device that does not read.
+// Usage: bench_engine [flood-bytes [idle-seconds [paced-seconds]]]
 #include <QApplication>
 #include <QTimer>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <pty.h>
+#include <sys/file.h>
 #include <set>
 #include <string>
 #include <termios.h>
@@ -117,6 +127,7 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const size_t floodBytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024 * 1024;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int pacedSeconds = argc > 3 ? std::atoi(argv[3]) : 5;
     QApplication app(argc, argv);
 
     static const AfxDlgTemplate owner = {IDD_BENCH_OWNER, "Owner", WS_POPUP | WS_CAPTION, 0, false, 0, 0, 100, 50,
@@ -187,6 +198,88 @@ int main(int argc, char** argv)
                     switchesAfter - switchesBefore, static_cast<unsigned long long>(readerAfter - readerBefore));
         std::printf("(c) CPU per received byte: %.2f us (%.3f s of CPU for the flood, device excluded)\n",
                     cpu / static_cast<double>(floodBytes) * 1e6, cpu);
+
+        // (d) paced bursts, on an absolute schedule.
+        constexpr int kBurst = 16;
+        constexpr long kPeriodNs = 1000000000L * kBurst / 960;
+        const int bursts = pacedSeconds * 960 / kBurst;
+        const unsigned long pacedBefore = d.m_nReceived;
+        long pacedSwitchesBefore = 0;
+        for (const std::string& task : engine)
+            pacedSwitchesBefore += Switches(task);
+        const long windowSwitchesBefore = Switches(std::to_string(gettid()));
+        double pacedDeviceCpu = 0;
+        const double pacedCpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        std::thread pacer([&] {
+            const char burst[kBurst] = {};
+            timespec next{};
+            clock_gettime(CLOCK_MONOTONIC, &next);
+            for (int i = 0; i < bursts; ++i) {
+                next.tv_nsec += kPeriodNs;
+                next.tv_sec += next.tv_nsec / 1000000000L;
+                next.tv_nsec %= 1000000000L;
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+                WriteAll(master, burst, sizeof burst);
+            }
+            pacedDeviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        });
+        AfxWaitServingMessages([&] { return d.m_nReceived >= pacedBefore + static_cast<unsigned long>(bursts) * kBurst; });
+        pacer.join();
+        const double pacedCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - pacedCpuBefore - pacedDeviceCpu;
+        long pacedSwitches = -pacedSwitchesBefore;
+        for (const std::string& task : engine)
+            pacedSwitches += Switches(task);
+        const long windowSwitches = Switches(std::to_string(gettid())) - windowSwitchesBefore;
+        std::printf("(d) %d bursts of %d bytes at 960 B/s: %.1f us of CPU per burst, %.2f context switches per "
+                    "burst in the engine's threads, %.2f in the window thread\n",
+                    bursts, kBurst, pacedCpu / bursts * 1e6, static_cast<double>(pacedSwitches) / bursts,
+                    static_cast<double>(windowSwitches) / bursts);
+
+        // (e) a stop while a write is blocked: nobody reads the master now.
+        const std::string big(200000, 'w');
+        port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
+        // The thread has begun the write once the device holds back the rest.
+        // Its last message of (d) may still wait to be served.
+        COMSTAT stat{};
+        for (int i = 0; i < 10000 && !(ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbOutQue > 0); ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const auto stopStart = std::chrono::steady_clock::now();
+        port.SignalStop();
+        // Given up after 10 s: a waker ends the wait then.
+        const auto stopCap = stopStart + std::chrono::seconds(10);
+        std::mutex wakerMutex;
+        std::condition_variable wakerCv;
+        bool waitOver = false;
+        std::thread waker([&] {
+            std::unique_lock lock(wakerMutex);
+            wakerCv.wait_until(lock, stopCap, [&] { return waitOver; });
+            lock.unlock();
+            AfxWakeWaiters();
+        });
+        AfxWaitServingMessages(
+            [&] { return !port.m_bMonitorRunning || std::chrono::steady_clock::now() >= stopCap; });
+        const bool stopped = !port.m_bMonitorRunning;
+        {
+            std::lock_guard lock(wakerMutex);
+            waitOver = true;
+        }
+        wakerCv.notify_all();
+        waker.join();
+        const double stopMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopStart).count();
+        const int other = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const bool lineFree = other >= 0 && flock(other, LOCK_EX | LOCK_NB) == 0;
+        if (other >= 0)
+            close(other);
+        std::printf("(e) stop during a blocked 200,000-byte write: %s in %.1f ms, line %s\n",
+                    stopped ? "ended" : "NOT ended", stopMs, lineFree ? "free" : "still locked");
+        if (!stopped) {
+            // The engine cannot be destroyed while its thread is stuck.
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
     };
     dlg.DoModal();
     close(master);
