@@ -168,12 +168,12 @@ int main(int argc, char** argv)
         long switchesBefore = 0;
         for (const std::string& task : engine)
             switchesBefore += Switches(task);
-        const auto readerBefore = platform::faults::ReaderWakeups();
+        const auto readerBefore = platform::faults::PortWakeups();
         std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
         long switchesAfter = 0;
         for (const std::string& task : engine)
             switchesAfter += Switches(task);
-        const auto readerAfter = platform::faults::ReaderWakeups();
+        const auto readerAfter = platform::faults::PortWakeups();
 
         // (a) and (c): a flood.
         const std::string flood(floodBytes, 'x');

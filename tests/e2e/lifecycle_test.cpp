@@ -95,10 +95,10 @@ TEST_F(LifecycleTest, UnpluggedDeviceIsReportedWithoutSpinningAndAReopenWorks)
         // silence: no further boxes, and the port layer's reader asleep.
         ProcessEventsFor(300);
         const size_t boxes = m_boxes->count();
-        const std::uint64_t wakeups = platform::faults::ReaderWakeups();
+        const std::uint64_t wakeups = platform::faults::PortWakeups();
         ProcessEventsFor(300);
         EXPECT_EQ(m_boxes->count(), boxes) << "the engine keeps reporting: it loops on the dead device";
-        EXPECT_EQ(platform::faults::ReaderWakeups(), wakeups) << "the port layer keeps waking for a device that is gone";
+        EXPECT_EQ(platform::faults::PortWakeups(), wakeups) << "the port layer keeps waking for a device that is gone";
         for (const Box& box : m_boxes->boxes()) {
             EXPECT_EQ(box.owner, nullptr);
             EXPECT_EQ(box.caption, "Application Error");

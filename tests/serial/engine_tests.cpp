@@ -561,12 +561,12 @@ TEST_F(Engine, UnplugWhileOpenReportsOnceAndThenWaits)
         ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
         // A busy thread would report again at every turn, and the reader
         // would wake; give either the chance.
-        const auto wakeups = platform::faults::ReaderWakeups();
+        const auto wakeups = platform::faults::PortWakeups();
         const size_t messages = d.m_messages.size();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom)});
         EXPECT_EQ(d.m_messages.size(), messages);
-        EXPECT_EQ(platform::faults::ReaderWakeups(), wakeups);
+        EXPECT_EQ(platform::faults::PortWakeups(), wakeups);
         EXPECT_NE(port.m_hPort.load(), nullptr) << "closed only when asked";
         port.SignalStop();
         EXPECT_EQ(AwaitEnd(port, threadId), 100u);
