@@ -1,16 +1,16 @@
 // The port engine alone, with a real owner window (offscreen) whose handler
 // does nothing, and a pseudo-terminal as the device. Prints:
 //   (a) bytes per second delivered to the owner for a flood (1 MiB by default);
-//   (b) wake-ups per second of the engine's threads (the monitor thread and
-//       the port's reader) over 10 s with the port open and no traffic, from
-//       their context switches in /proc/self/task/*/status, and the reader's
-//       own count of its wake-ups;
+//   (b) wake-ups per second of the engine's threads (those the opening
+//       started) over 10 s with the port open and no traffic, from their
+//       context switches in /proc/self/task/*/status, and the port layer's own
+//       count of wake-ups to serve a port;
 //   (c) CPU time per received byte during (a), for the whole process less the
 //       thread that plays the device;
 //   (d) CPU time and context switches per burst while the device sends
-//       16-byte bursts at 960 bytes per second (a UART's FIFO at 9600 baud),
-//       the whole process less the device thread, and the switches of the
-//       engine's threads alone;
+//       16-byte bursts at 960 bytes per second (a UART's FIFO at 9600 baud):
+//       the whole process less the device thread, and the engine's threads
+//       and the window thread each on their own (CPU from schedstat);
 //   (e) how long a stop takes, and the line's lock with it, while a
 //       200,000-byte write waits for a device that does not read.
 // Usage: bench_engine [flood-bytes [idle-seconds [paced-seconds]]]
@@ -88,6 +88,15 @@ std::set<std::string> Tasks()
         closedir(dir);
     }
     return tasks;
+}
+
+// Nanoseconds one thread has run.
+long long RunNs(const std::string& task)
+{
+    std::ifstream schedstat("/proc/self/task/" + task + "/schedstat");
+    long long ns = 0;
+    schedstat >> ns;
+    return ns;
 }
 
 // Voluntary plus involuntary context switches of one thread.
@@ -168,12 +177,12 @@ int main(int argc, char** argv)
         long switchesBefore = 0;
         for (const std::string& task : engine)
             switchesBefore += Switches(task);
-        const auto readerBefore = platform::faults::PortWakeups();
+        const auto portBefore = platform::faults::PortWakeups();
         std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
         long switchesAfter = 0;
         for (const std::string& task : engine)
             switchesAfter += Switches(task);
-        const auto readerAfter = platform::faults::PortWakeups();
+        const auto portAfter = platform::faults::PortWakeups();
 
         // (a) and (c): a flood.
         const std::string flood(floodBytes, 'x');
@@ -193,9 +202,9 @@ int main(int argc, char** argv)
         std::printf("(a) flood of %zu bytes to an empty handler: %.0f bytes/s (%.3f s)\n", floodBytes,
                     static_cast<double>(floodBytes) / seconds, seconds);
         std::printf("(b) idle for %d s: %.2f wake-ups/s of the engine's threads (%ld context switches), "
-                    "%llu reader wake-ups\n",
+                    "%llu port wake-ups\n",
                     idleSeconds, static_cast<double>(switchesAfter - switchesBefore) / idleSeconds,
-                    switchesAfter - switchesBefore, static_cast<unsigned long long>(readerAfter - readerBefore));
+                    switchesAfter - switchesBefore, static_cast<unsigned long long>(portAfter - portBefore));
         std::printf("(c) CPU per received byte: %.2f us (%.3f s of CPU for the flood, device excluded)\n",
                     cpu / static_cast<double>(floodBytes) * 1e6, cpu);
 
@@ -205,9 +214,14 @@ int main(int argc, char** argv)
         const int bursts = pacedSeconds * 960 / kBurst;
         const unsigned long pacedBefore = d.m_nReceived;
         long pacedSwitchesBefore = 0;
-        for (const std::string& task : engine)
+        long long engineNsBefore = 0;
+        for (const std::string& task : engine) {
             pacedSwitchesBefore += Switches(task);
-        const long windowSwitchesBefore = Switches(std::to_string(gettid()));
+            engineNsBefore += RunNs(task);
+        }
+        const std::string window = std::to_string(gettid());
+        const long windowSwitchesBefore = Switches(window);
+        const long long windowNsBefore = RunNs(window);
         double pacedDeviceCpu = 0;
         const double pacedCpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
         std::thread pacer([&] {
@@ -227,12 +241,18 @@ int main(int argc, char** argv)
         pacer.join();
         const double pacedCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - pacedCpuBefore - pacedDeviceCpu;
         long pacedSwitches = -pacedSwitchesBefore;
-        for (const std::string& task : engine)
+        long long engineNs = -engineNsBefore;
+        for (const std::string& task : engine) {
             pacedSwitches += Switches(task);
-        const long windowSwitches = Switches(std::to_string(gettid())) - windowSwitchesBefore;
-        std::printf("(d) %d bursts of %d bytes at 960 B/s: %.1f us of CPU per burst, %.2f context switches per "
-                    "burst in the engine's threads, %.2f in the window thread\n",
-                    bursts, kBurst, pacedCpu / bursts * 1e6, static_cast<double>(pacedSwitches) / bursts,
+            engineNs += RunNs(task);
+        }
+        const long windowSwitches = Switches(window) - windowSwitchesBefore;
+        const long long windowNs = RunNs(window) - windowNsBefore;
+        std::printf("(d) %d bursts of %d bytes at 960 B/s, per burst: %.1f us of CPU in all (engine's threads "
+                    "%.1f us, window thread %.1f us), context switches %.2f in the engine's threads, %.2f in the "
+                    "window thread\n",
+                    bursts, kBurst, pacedCpu / bursts * 1e6, static_cast<double>(engineNs) / bursts / 1e3,
+                    static_cast<double>(windowNs) / bursts / 1e3, static_cast<double>(pacedSwitches) / bursts,
                     static_cast<double>(windowSwitches) / bursts);
 
         // (e) a stop while a write is blocked: nobody reads the master now.
