@@ -332,7 +332,7 @@ void CTavrinDlg::OnResetRecvCount()
 
 bool CTavrinDlg::PortHandleOpen() const
 {
-    return m_Port.m_hPort != nullptr;
+    return m_Port.m_hPort != nullptr && m_Port.m_bMonitorRunning;
 }
 
 void CTavrinDlg::ShowPortNotOpen()

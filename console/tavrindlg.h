@@ -74,8 +74,9 @@ protected:
 
 private:
     // The sending rules count the port as open while the engine holds a port
-    // handle, not by the dialog's own flag: between a close and the monitor
-    // thread's closing of the handle, data handed over is still written.
+    // handle, not by the dialog's own flag, and has a monitor thread to write
+    // what is handed over: after a failed thread start the handle is held
+    // but nothing would ever be written, so nothing may be counted as sent.
     bool PortHandleOpen() const;
     void ShowPortNotOpen();
     void FillSettingsList(int nID, const char* const* items, int nCount, int nSelected);

@@ -3,13 +3,39 @@
 // and the ports' own descriptors, can share one wait.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
+#include <poll.h>
+#include <vector>
 
 #include "platform/handles.h"
 #include "platform/unique_fd.h"
 
 namespace platform {
+
+// What completes overlapped operations by setting their events: a port. It
+// has no thread of its own; a thread that waits for one of its events (or in
+// GetOverlappedResult) does its work from that thread's own poll(), so a
+// completion wakes the waiting thread alone.
+class Driver {
+public:
+    virtual ~Driver() = default;
+    // Appends the descriptors the driver's outstanding work waits for and
+    // returns how many; `wake` (the waiting thread's, see ThreadWakeFd) is
+    // written when that set changes while the thread is in poll().
+    virtual size_t Watch(std::vector<pollfd>& fds, int wake) = 0;
+    // After poll(): does the work the returned events of those descriptors
+    // ask for, completing operations. Called once for every Watch.
+    virtual void Serve(const pollfd* fds, size_t count, int wake) = 0;
+};
+
+// The calling thread's wake-up descriptor for the waits above (an eventfd,
+// made on first use and closed when the thread ends); -1 with errno set when
+// none can be made.
+int ThreadWakeFd();
+// Empties a wake-up descriptor that poll() found readable.
+void DrainWakeFd(int fd);
 
 class Event final : public KernelObject {
 public:
@@ -25,6 +51,11 @@ public:
     bool manualReset() const { return m_manualReset; }
     int fd() const { return m_fd.get(); }
 
+    // The driver whose operation will set this event, as the operation's
+    // start names it; nullptr when there is none or it is gone.
+    void SetDriver(std::weak_ptr<Driver> driver);
+    std::shared_ptr<Driver> driver();
+
 private:
     Event(UniqueFd fd, bool manualReset) : m_fd(std::move(fd)), m_manualReset(manualReset) {}
 
@@ -32,6 +63,7 @@ private:
     // so a descriptor is readable exactly while the flag is set.
     std::mutex m_mutex;
     bool m_signalled = false;
+    std::weak_ptr<Driver> m_driver;
     UniqueFd m_fd;
     const bool m_manualReset;
 };
@@ -40,5 +72,7 @@ private:
 // a null or stale handle is ignored, as a completion has no caller to tell.
 void SignalEventHandle(HANDLE handle);
 void ResetEventHandle(HANDLE handle);
+// Resets the event an operation going pending will set, and names its driver.
+void PrepareEventHandle(HANDLE handle, std::weak_ptr<Driver> driver);
 
 } // namespace platform

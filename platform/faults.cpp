@@ -57,12 +57,12 @@ bool Due(const char* call)
     return true;
 }
 
-std::uint64_t ReaderWakeups()
+std::uint64_t PortWakeups()
 {
     return g_wakeups.load();
 }
 
-void CountReaderWakeup()
+void CountPortWakeup()
 {
     g_wakeups.fetch_add(1, std::memory_order_relaxed);
 }

@@ -17,9 +17,10 @@ void ClearAll();
 // last error and returns true.
 bool Due(const char* call);
 
-// How many times the ports' reader threads have woken, all ports together:
-// a port that is idle or whose device is gone must not add to it.
-std::uint64_t ReaderWakeups();
-void CountReaderWakeup();
+// How many times a thread waiting in poll() woke to do a port's work, all
+// ports together: a port that is idle or whose device is gone must not add
+// to it.
+std::uint64_t PortWakeups();
+void CountPortWakeup();
 
 } // namespace platform::faults

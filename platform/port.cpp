@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/timerfd.h>
@@ -91,24 +90,16 @@ std::shared_ptr<Port> Port::Open(const char* path)
     }
     DcbFromTermios(current, hasLine, &dcb);
 
-    UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
-    if (!wake || !timer) {
+    if (!timer) {
         FailWithErrno(errno);
         return nullptr;
     }
-    std::shared_ptr<Port> port(new Port(std::move(tty), std::move(wake), std::move(timer), hasLine, dcb));
-    if (const int error = ::pthread_create(&port->m_reader, nullptr, &Port::ReaderMain, port.get())) {
-        FailWithErrno(error);
-        return nullptr;
-    }
-    port->m_readerStarted = true;
-    return port;
+    return std::shared_ptr<Port>(new Port(std::move(tty), std::move(timer), hasLine, dcb));
 }
 
-Port::Port(UniqueFd tty, UniqueFd wake, UniqueFd timer, bool hasLine, const DCB& dcb)
-    : m_tty(std::move(tty)), m_wake(std::move(wake)), m_timer(std::move(timer)), m_hasLine(hasLine),
-      m_ring(kQueueSize), m_dcb(dcb)
+Port::Port(UniqueFd tty, UniqueFd timer, bool hasLine, const DCB& dcb)
+    : m_tty(std::move(tty)), m_timer(std::move(timer)), m_hasLine(hasLine), m_ring(kQueueSize), m_dcb(dcb)
 {
 }
 
@@ -119,84 +110,105 @@ Port::~Port()
 
 void Port::Close()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_closing)
-            return;
-        m_closing = true;
-        if (m_wait)
-            FinishWait(ERROR_OPERATION_ABORTED, 0);
-        if (m_read)
-            Finish(m_read, ERROR_OPERATION_ABORTED);
-        if (m_write)
-            Finish(m_write, ERROR_OPERATION_ABORTED);
-    }
-    Wake();
-    if (m_readerStarted)
-        ::pthread_join(m_reader, nullptr);
     std::lock_guard lock(m_mutex);
+    if (m_closing)
+        return;
+    m_closing = true;
+    if (m_wait)
+        FinishWait(ERROR_OPERATION_ABORTED, 0);
+    if (m_read)
+        Finish(m_read, ERROR_OPERATION_ABORTED);
+    if (m_write)
+        Finish(m_write, ERROR_OPERATION_ABORTED);
+    // A thread in poll() holds the device open until it returns: send it
+    // back, so that the line is let go now.
+    WakeWaiters();
     if (m_tty) {
-        // Exclusivity outlives the descriptor on some terminals; give it back.
-        // The device may be gone, so failure here is expected and harmless.
+        // Output the device has not taken goes, as the aborted write's rest
+        // went: close() would otherwise wait for a device that does not read
+        // (up to the driver's closing wait, half a minute on a UART) before it
+        // lets go of the line. Exclusivity outlives the descriptor on some
+        // terminals; give it back. The device may be gone, so failure of
+        // either is expected and harmless.
+        ::tcflush(m_tty.get(), TCOFLUSH);
         ::ioctl(m_tty.get(), TIOCNXCL);
         m_tty.reset(); // releases the flock too
     }
 }
 
-void* Port::ReaderMain(void* self)
+size_t Port::Watch(std::vector<pollfd>& fds, int wake)
 {
-    static_cast<Port*>(self)->Run();
-    return nullptr;
+    std::lock_guard lock(m_mutex);
+    return WatchLocked(fds, wake);
 }
 
-void Port::Run()
+size_t Port::WatchLocked(std::vector<pollfd>& fds, int wake)
 {
-    std::unique_lock lock(m_mutex);
-    while (!m_closing) {
-        ArmTimer();
-        short ttyEvents = 0;
-        if (!m_gone) {
-            if (m_size < kQueueSize)
-                ttyEvents |= POLLIN;
-            if (m_write)
-                ttyEvents |= POLLOUT;
-        }
-        m_stalled = !m_gone && m_size == kQueueSize;
-        // A descriptor with nothing asked of it is left out altogether: a
-        // hung-up terminal would otherwise report POLLHUP on every call.
-        pollfd fds[3] = {
-            {m_wake.get(), POLLIN, 0},
-            {m_timer.get(), POLLIN, 0},
-            {ttyEvents ? m_tty.get() : -1, ttyEvents, 0},
-        };
-        lock.unlock();
-        const int ready = ::poll(fds, 3, -1);
-        const int error = errno;
-        lock.lock();
-        faults::CountReaderWakeup();
-        if (ready < 0) {
-            if (error == EINTR)
-                continue;
-            // Nothing more can be waited for; end the port's traffic rather
-            // than spin on a failing poll.
-            MarkGone(ErrorFromErrno(error));
-            return;
-        }
-        std::uint64_t count;
-        if (fds[0].revents & POLLIN)
-            while (::read(m_wake.get(), &count, sizeof count) < 0 && errno == EINTR) {
-            }
-        if (fds[1].revents & POLLIN) {
-            while (::read(m_timer.get(), &count, sizeof count) < 0 && errno == EINTR) {
+    if (m_closing)
+        return 0;
+    m_waiters.push_back(wake);
+    const size_t before = fds.size();
+    if (m_armed)
+        fds.push_back(pollfd{m_timer.get(), POLLIN, 0});
+    // A descriptor with nothing asked of it is left out altogether: a
+    // hung-up terminal would otherwise report POLLHUP on every call. With the
+    // queue full the device is not read until the queue has room, so the
+    // kernel (and behind it the sender) holds back.
+    short ttyEvents = 0;
+    if (!m_gone) {
+        if (m_size < kQueueSize)
+            ttyEvents |= POLLIN;
+        if (m_write)
+            ttyEvents |= POLLOUT;
+    }
+    if (ttyEvents)
+        fds.push_back(pollfd{m_tty.get(), ttyEvents, 0});
+    return fds.size() - before;
+}
+
+void Port::Serve(const pollfd* fds, size_t count, int wake)
+{
+    std::lock_guard lock(m_mutex);
+    ServeLocked(fds, count, wake);
+}
+
+void Port::ServeLocked(const pollfd* fds, size_t count, int wake)
+{
+    if (auto it = std::find(m_waiters.begin(), m_waiters.end(), wake); it != m_waiters.end())
+        m_waiters.erase(it);
+    // Once closing, the numbers may already name other descriptors.
+    if (m_closing)
+        return;
+    bool woke = false;
+    for (size_t i = 0; i < count; ++i) {
+        const pollfd& fd = fds[i];
+        if (!fd.revents)
+            continue;
+        woke = true;
+        if (fd.fd == m_timer.get()) {
+            std::uint64_t expirations;
+            while (::read(m_timer.get(), &expirations, sizeof expirations) < 0 && errno == EINTR) {
             }
             m_armed.reset();
             ExpireDeadlines();
+        } else if (fd.fd == m_tty.get() && !m_gone) {
+            ReadDevice(fd.revents);
+            if ((fd.revents & POLLOUT) && m_write && !m_gone)
+                ContinueWrite();
         }
-        if (fds[2].revents && !m_gone)
-            ReadDevice(fds[2].revents);
-        if ((fds[2].revents & POLLOUT) && m_write && !m_gone)
-            ContinueWrite();
     }
+    if (woke) {
+        faults::CountPortWakeup();
+        ArmTimer();
+    }
+}
+
+void Port::TakeIn()
+{
+    if (m_closing || m_gone || m_size == kQueueSize)
+        return;
+    ReadDevice(POLLIN);
+    ArmTimer(); // a pending read may have a byte, and so a new deadline
 }
 
 void Port::ReadDevice(short revents)
@@ -302,12 +314,24 @@ void Port::ArmTimer()
         MarkGone(ErrorFromErrno(errno)); // deadlines could no longer be kept
 }
 
-void Port::Wake()
+void Port::WakeWaiters()
 {
+    if (m_waiters.empty())
+        return;
+    const int self = ThreadWakeFd();
     const std::uint64_t one = 1;
-    // EAGAIN means the counter is full, so the reader is due to wake anyway.
-    while (::write(m_wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
+    for (const int wake : m_waiters) {
+        if (wake == self)
+            continue;
+        // EAGAIN means the counter is full, so that thread is due to wake anyway.
+        while (::write(wake, &one, sizeof one) < 0 && errno == EINTR) {
+        }
     }
+}
+
+void Port::Pending(LPOVERLAPPED ov)
+{
+    PrepareEventHandle(ov->hEvent, weak_from_this());
 }
 
 void Port::FeedPendingRead()
@@ -369,7 +393,8 @@ void Port::Complete(LPOVERLAPPED ov, DWORD error, DWORD count)
     ov->InternalHigh = count;
     ov->Internal = error;
     SignalEventHandle(ov->hEvent);
-    m_completed.notify_all();
+    // A thread in GetOverlappedResult may wait for it with no event.
+    WakeWaiters();
 }
 
 CommSnapshot Port::Snapshot() const
@@ -392,14 +417,11 @@ size_t Port::Pop(BYTE* out, size_t count)
     const size_t first = std::min(count, kQueueSize - m_head);
     std::memcpy(out, &m_ring[m_head], first);
     std::memcpy(out + first, &m_ring[0], count - first);
+    // A full queue was not read from the device; now it may be.
+    if (m_size == kQueueSize && count > 0)
+        WakeWaiters();
     m_head = (m_head + count) % kQueueSize;
     m_size -= count;
-    // The reader stopped reading the device while the queue was full; half
-    // empty is worth one wake-up.
-    if (m_stalled && m_size <= kQueueSize / 2) {
-        m_stalled = false;
-        Wake();
-    }
     return count;
 }
 
@@ -521,16 +543,18 @@ BOOL Port::WaitEvent(LPDWORD events, LPOVERLAPPED ov)
     if (m_wait || m_mask == 0)
         return Fail(ERROR_INVALID_PARAMETER);
     ov->InternalHigh = 0;
+    TakeIn();
     if (m_history) {
         *events = std::exchange(m_history, 0);
         Complete(ov, ERROR_SUCCESS, sizeof(DWORD));
         return TRUE;
     }
-    ResetEventHandle(ov->hEvent);
     if (m_gone) {
+        ResetEventHandle(ov->hEvent);
         ov->Internal = m_goneError;
         return Fail(m_goneError);
     }
+    Pending(ov);
     ov->Internal = STATUS_PENDING;
     *events = 0;
     m_wait = PendingWait{events, ov};
@@ -543,6 +567,7 @@ BOOL Port::ClearError(LPDWORD errors, LPCOMSTAT stat)
     // Answered once the device is gone too: the queue may still hold bytes.
     if (m_closing)
         return Fail(ERROR_INVALID_HANDLE);
+    TakeIn();
     if (errors)
         *errors = std::exchange(m_seen.errors, 0);
     if (stat) {
@@ -563,6 +588,8 @@ BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
     if (m_read)
         return Fail(ERROR_BUSY);
     BYTE* data = static_cast<BYTE*>(buffer);
+    if (m_size < length)
+        TakeIn();
     const DWORD got = static_cast<DWORD>(Pop(data, length));
     const COMMTIMEOUTS& t = m_timeouts;
     const bool atOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0
@@ -575,12 +602,13 @@ BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
         Complete(ov, ERROR_SUCCESS, got);
         return TRUE;
     }
-    ResetEventHandle(ov->hEvent);
     if (m_gone) {
+        ResetEventHandle(ov->hEvent);
         ov->Internal = m_goneError;
         ov->InternalHigh = 0;
         return Fail(m_goneError);
     }
+    Pending(ov);
     PendingTransfer r{data, length, got, ov, std::nullopt, 0, std::nullopt, anyByte};
     const Clock::time_point now = Clock::now();
     const std::uint64_t totalMs = anyByte ? t.ReadTotalTimeoutConstant
@@ -597,8 +625,8 @@ BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
     m_read = r;
     if (done)
         *done = 0;
-    if (r.total || r.nextByte)
-        Wake(); // the reader arms its timer
+    ArmTimer();
+    WakeWaiters();
     return Fail(ERROR_IO_PENDING);
 }
 
@@ -638,7 +666,7 @@ BOOL Port::Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
         Complete(ov, ERROR_SUCCESS, written);
         return TRUE;
     }
-    ResetEventHandle(ov->hEvent);
+    Pending(ov);
     const std::uint64_t totalMs = std::uint64_t{m_timeouts.WriteTotalTimeoutMultiplier} * length
         + m_timeouts.WriteTotalTimeoutConstant;
     PendingTransfer w{const_cast<BYTE*>(data), length, written, ov, std::nullopt, 0, std::nullopt, false};
@@ -649,7 +677,8 @@ BOOL Port::Write(LPCVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
     m_write = w;
     if (done)
         *done = 0;
-    Wake(); // the reader watches for room on the device
+    ArmTimer();
+    WakeWaiters(); // a thread in poll() watches for room on the device
     return Fail(ERROR_IO_PENDING);
 }
 
@@ -658,11 +687,28 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
     if (!ov)
         return Fail(ERROR_INVALID_PARAMETER);
     std::unique_lock lock(m_mutex);
-    while (ov->Internal == STATUS_PENDING) {
-        if (!wait)
-            return Fail(ERROR_IO_INCOMPLETE);
-        m_completed.wait(lock);
+    if (ov->Internal == STATUS_PENDING && wait) {
+        // This thread does the port's work until the operation is done.
+        const int wake = ThreadWakeFd();
+        if (wake < 0)
+            return FailWithErrno(errno);
+        std::vector<pollfd> fds;
+        while (ov->Internal == STATUS_PENDING) {
+            fds.assign(1, pollfd{wake, POLLIN, 0});
+            const size_t count = WatchLocked(fds, wake);
+            lock.unlock();
+            const int ready = ::poll(fds.data(), fds.size(), -1);
+            const int error = errno;
+            lock.lock();
+            ServeLocked(fds.data() + 1, count, wake);
+            if (ready < 0 && error != EINTR)
+                return FailWithErrno(error);
+            if (ready > 0 && (fds[0].revents & POLLIN))
+                DrainWakeFd(wake);
+        }
     }
+    if (ov->Internal == STATUS_PENDING)
+        return Fail(ERROR_IO_INCOMPLETE);
     if (transferred)
         *transferred = static_cast<DWORD>(ov->InternalHigh);
     if (ov->Internal != ERROR_SUCCESS)
@@ -688,12 +734,12 @@ BOOL Port::Purge(DWORD flags)
     if ((flags & PURGE_RXABORT) && m_read)
         Finish(m_read, ERROR_OPERATION_ABORTED);
     if (in) {
+        // A full queue was not read from the device; now it may be.
+        if (m_size == kQueueSize)
+            WakeWaiters();
         m_head = m_size = 0;
-        if (m_stalled) {
-            m_stalled = false;
-            Wake();
-        }
     }
+    ArmTimer();
     return TRUE;
 }
 

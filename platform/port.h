@@ -1,26 +1,27 @@
 // One open communications device: the terminal descriptor, the input queue
-// the layer keeps for it, and the outstanding overlapped operations, served by
-// a reader thread that sleeps in poll() until the device, a deadline or a
-// request wants it.
+// the layer keeps for it, and the outstanding overlapped operations. The port
+// has no thread: the device is read and written, and deadlines are kept, by
+// the thread that waits for one of its operations (WaitForMultipleObjects on
+// an operation's event, GetOverlappedResult), from that thread's own poll();
+// ClearCommError, ReadFile and WaitCommEvent take in what the device holds.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <pthread.h>
 #include <termios.h>
 #include <vector>
 
 #include "platform/commlogic.h"
+#include "platform/event.h"
 #include "platform/handles.h"
 #include "platform/unique_fd.h"
 #include "platform/winbase.h"
 
 namespace platform {
 
-class Port final : public KernelObject {
+class Port final : public KernelObject, public Driver, public std::enable_shared_from_this<Port> {
 public:
     // nullptr with the last error set when the device cannot be had.
     static std::shared_ptr<Port> Open(const char* path);
@@ -40,6 +41,9 @@ public:
     BOOL Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);
     BOOL Purge(DWORD flags);
 
+    size_t Watch(std::vector<pollfd>& fds, int wake) override;
+    void Serve(const pollfd* fds, size_t count, int wake) override;
+
 private:
     using Clock = std::chrono::steady_clock;
 
@@ -58,14 +62,20 @@ private:
         bool anyByte;                              // complete as soon as a byte is there
     };
 
-    Port(UniqueFd tty, UniqueFd wake, UniqueFd timer, bool hasLine, const DCB& dcb);
-    static void* ReaderMain(void* self);
-    void Run();
+    Port(UniqueFd tty, UniqueFd timer, bool hasLine, const DCB& dcb);
+    size_t WatchLocked(std::vector<pollfd>& fds, int wake);
+    void ServeLocked(const pollfd* fds, size_t count, int wake);
+    // Takes in what the device holds, as far as the queue has room.
+    void TakeIn();
     void ReadDevice(short revents);
     void ContinueWrite();
     void ExpireDeadlines();
     void ArmTimer();
-    void Wake();
+    // The descriptors to wait for changed: threads in poll() for this port,
+    // other than the calling one, look again.
+    void WakeWaiters();
+    // An operation went pending: its event, once set, is this port's doing.
+    void Pending(LPOVERLAPPED ov);
     void FeedPendingRead();
     void RaiseEvents(const CommSnapshot& before);
     void MarkGone(DWORD error);
@@ -82,13 +92,11 @@ private:
     static constexpr size_t kQueueSize = 64 * 1024;
 
     std::mutex m_mutex;
-    std::condition_variable m_completed;
     UniqueFd m_tty;
-    UniqueFd m_wake;
     UniqueFd m_timer;
     const bool m_hasLine;
-    pthread_t m_reader{};
-    bool m_readerStarted = false;
+    // The wake-up descriptors of the threads now in poll() for this port.
+    std::vector<int> m_waiters;
     bool m_closing = false;
     bool m_gone = false;
     DWORD m_goneError = ERROR_DEVICE_NOT_CONNECTED;
@@ -97,7 +105,6 @@ private:
     std::vector<BYTE> m_ring;
     size_t m_head = 0;
     size_t m_size = 0;
-    bool m_stalled = false; // the reader stopped reading the device: queue full
 
     CommSnapshot m_seen;
     DWORD m_mask = 0;

@@ -1,4 +1,5 @@
 // Events, waits and critical sections.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -76,6 +77,33 @@ bool Event::TryConsume()
     return true;
 }
 
+void Event::SetDriver(std::weak_ptr<Driver> driver)
+{
+    std::lock_guard lock(m_mutex);
+    m_driver = std::move(driver);
+}
+
+std::shared_ptr<Driver> Event::driver()
+{
+    std::lock_guard lock(m_mutex);
+    return m_driver.lock();
+}
+
+int ThreadWakeFd()
+{
+    thread_local UniqueFd wake;
+    if (!wake)
+        wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    return wake.get();
+}
+
+void DrainWakeFd(int fd)
+{
+    std::uint64_t count;
+    while (::read(fd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
 void SignalEventHandle(HANDLE handle)
 {
     if (auto event = LookupHandleAs<Event>(handle))
@@ -86,6 +114,14 @@ void ResetEventHandle(HANDLE handle)
 {
     if (auto event = LookupHandleAs<Event>(handle))
         event->Reset();
+}
+
+void PrepareEventHandle(HANDLE handle, std::weak_ptr<Driver> driver)
+{
+    if (auto event = LookupHandleAs<Event>(handle)) {
+        event->Reset();
+        event->SetDriver(std::move(driver));
+    }
 }
 
 } // namespace platform
@@ -137,52 +173,75 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         Fail(ERROR_NOT_SUPPORTED);
         return WAIT_FAILED;
     }
-    // The references keep each event alive for the wait even if another
-    // thread closes its handle meanwhile.
+    // The references keep each event (and driver) alive for the wait even if
+    // another thread closes its handle meanwhile.
     std::vector<std::shared_ptr<Event>> events(nCount);
-    std::vector<pollfd> fds(nCount);
     for (DWORD i = 0; i < nCount; ++i) {
         events[i] = platform::LookupHandleAs<Event>(lpHandles[i]);
         if (!events[i]) {
             Fail(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        fds[i] = pollfd{events[i]->fd(), POLLIN, 0};
     }
+    auto signalled = [&]() -> DWORD {
+        for (DWORD i = 0; i < nCount; ++i)
+            if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
+                return WAIT_OBJECT_0 + i;
+        return WAIT_TIMEOUT;
+    };
 
     // An event already signalled needs no system call: a zero-time wait is
     // how a worker asks "stop?" between two small pieces of work.
-    for (DWORD i = 0; i < nCount; ++i)
-        if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
-            return WAIT_OBJECT_0 + i;
-    if (dwMilliseconds == 0)
-        return WAIT_TIMEOUT;
+    if (const DWORD ready = signalled(); ready != WAIT_TIMEOUT || dwMilliseconds == 0)
+        return ready;
+
+    // The drivers whose operations will set these events do their work from
+    // this wait, on this thread.
+    std::vector<std::shared_ptr<platform::Driver>> drivers;
+    for (const auto& event : events)
+        if (auto driver = event->driver(); driver && std::find(drivers.begin(), drivers.end(), driver) == drivers.end())
+            drivers.push_back(std::move(driver));
+    const int wake = drivers.empty() ? -1 : platform::ThreadWakeFd();
+    if (!drivers.empty() && wake < 0) {
+        platform::FailWithErrno(errno);
+        return WAIT_FAILED;
+    }
 
     using Clock = std::chrono::steady_clock;
     const bool forever = dwMilliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
+    std::vector<pollfd> fds;
+    std::vector<size_t> watched(drivers.size());
     for (;;) {
+        fds.clear();
+        for (const auto& event : events)
+            fds.push_back(pollfd{event->fd(), POLLIN, 0});
+        if (wake >= 0)
+            fds.push_back(pollfd{wake, POLLIN, 0});
+        for (size_t k = 0; k < drivers.size(); ++k)
+            watched[k] = drivers[k]->Watch(fds, wake);
         int timeout = -1;
         if (!forever) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             timeout = left > 0 ? static_cast<int>(left) : 0;
         }
-        const int ready = ::poll(fds.data(), nCount, timeout);
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
+        const int error = errno;
+        for (size_t k = 0, at = nCount + (wake >= 0); k < drivers.size(); at += watched[k++])
+            drivers[k]->Serve(fds.data() + at, watched[k], wake);
         if (ready < 0) {
-            if (errno == EINTR)
+            if (error == EINTR)
                 continue;
-            platform::FailWithErrno(errno);
+            platform::FailWithErrno(error);
             return WAIT_FAILED;
         }
+        if (wake >= 0 && (fds[nCount].revents & POLLIN))
+            platform::DrainWakeFd(wake);
+        // A reset can come between poll() and here; the event decides.
+        if (const DWORD result = signalled(); result != WAIT_TIMEOUT)
+            return result;
         if (ready == 0)
             return WAIT_TIMEOUT;
-        for (DWORD i = 0; i < nCount; ++i) {
-            if (!(fds[i].revents & POLLIN))
-                continue;
-            // A reset can come between poll() and here; the event decides.
-            if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
-                return WAIT_OBJECT_0 + i;
-        }
     }
 }
 

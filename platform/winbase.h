@@ -9,8 +9,8 @@
 // - A failing call changes nothing it was given, except where noted.
 // - HANDLEs are entries of one table. A closed or made-up handle is refused
 //   with ERROR_INVALID_HANDLE; it is never followed.
-// - Nothing polls: every wait blocks on file descriptors or condition
-//   variables, without a time limit unless the caller gives one.
+// - Nothing polls: every wait blocks on file descriptors, without a time
+//   limit unless the caller gives one.
 //
 // Ports (CreateFileA "COMn"):
 // - COMn opens the device named by the environment variable TAVRIN_COMn, else
@@ -20,10 +20,16 @@
 // - The device is held exclusively: flock stops a second open by this or any
 //   program that locks (root included), TIOCEXCL stops programs that do not
 //   lock. Only overlapped access for reading and writing is implemented.
-// - The port keeps its own input queue, filled from the device by a thread of
-//   the port that blocks in poll(). Bytes are never dropped by the queue: when
-//   it is full the device is not read until the queue drains, so the kernel
-//   (and behind it the sender) holds back.
+// - The port keeps its own input queue. A port has no thread of its own: a
+//   thread waiting for one of its operations to complete (in
+//   WaitForMultipleObjects on the operation's event, or GetOverlappedResult)
+//   reads and writes the device and keeps the deadlines from that wait's own
+//   poll(), completing whatever is outstanding on the port, its own operation
+//   or not; ClearCommError, ReadFile and WaitCommEvent take in what the device
+//   holds. So an outstanding operation goes on while some thread waits on the
+//   port; a completion wakes only the thread that waits for it. Bytes are
+//   never dropped by the queue: when it is full the device is not read until
+//   the queue drains, so the kernel (and behind it the sender) holds back.
 // - A device that goes away (an adapter pulled, a pseudo-terminal's master
 //   closed) raises EV_ERR with CE_IOE for a waiter whose mask has EV_ERR; a
 //   pending event wait whose mask lacks it completes with
@@ -236,7 +242,8 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Handles. Closing a port cancels its outstanding operations
-// (ERROR_OPERATION_ABORTED) and releases the device at once.
+// (ERROR_OPERATION_ABORTED), discards output the device has not taken, and
+// releases the device at once, whatever the device does.
 BOOL CloseHandle(HANDLE hObject);
 
 // Events. Unnamed events only (a name gives ERROR_NOT_SUPPORTED).
@@ -244,7 +251,8 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
                     LPCSTR lpName);
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
-// Waits on events for any one (bWaitAll FALSE; TRUE gives ERROR_NOT_SUPPORTED).
+// Waits on events for any one (bWaitAll FALSE; TRUE gives ERROR_NOT_SUPPORTED),
+// doing meanwhile the work of the ports whose operations will set them.
 // Returns WAIT_OBJECT_0 + the lowest index signalled, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);

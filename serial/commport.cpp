@@ -31,8 +31,8 @@ private:
 CCommPort::CCommPort()
     : m_nWriteLen(1), m_hPort(nullptr), m_pMonitorThread(nullptr), m_bMonitorRunning(FALSE), m_hWriteEvent(nullptr),
       m_hStopEvent(nullptr), m_hWaitHandles{}, m_ovIo{}, m_timeouts{}, m_dcb{}, m_pOwnerWnd(nullptr),
-      m_nPortNumber(0), m_pWriteBuf(nullptr), m_dwEventMask(0), m_nWriteBufSize(0), m_ovRead{}, m_ovWrite{},
-      m_bOpening(false)
+      m_nPortNumber(0), m_pWriteBuf(nullptr), m_dwEventMask(0), m_nWriteBufSize(0), m_hOwnerWnd(nullptr),
+      m_ovRead{}, m_ovWrite{}, m_bWriting(false), m_bOpening(false)
 {
     // The locks live as long as the object: initialising a lock again at each
     // Open, while it exists, is not something a pthread mutex allows.
@@ -96,6 +96,9 @@ BOOL CCommPort::Open(CWnd* pOwnerWnd, int nPortNumber, int nBaudRate, char chPar
     m_hWaitHandles[2] = m_hWriteEvent;
 
     m_pOwnerWnd = pOwnerWnd;
+    // The monitor thread sends to the handle, never to the window object,
+    // which this thread may destroy while that thread runs.
+    m_hOwnerWnd = pOwnerWnd ? pOwnerWnd->GetSafeHwnd() : nullptr;
     EnterCriticalSection(&m_csWriteSlot);
     delete[] m_pWriteBuf;
     m_pWriteBuf = new (std::nothrow) BYTE[nWriteBufferSize];
@@ -189,15 +192,15 @@ void CCommPort::ReportError(const char* pszOperation)
 
 void CCommPort::NotifyOwner(UINT message, WPARAM wParam)
 {
-    // The handle is taken at each send: a window that is gone gets nothing.
-    const HWND hWnd = m_pOwnerWnd ? m_pOwnerWnd->GetSafeHwnd() : nullptr;
-    ::SendMessageA(hWnd, message, wParam, static_cast<LPARAM>(m_nPortNumber));
+    // A window that is gone gets nothing: its handle no longer names it.
+    ::SendMessageA(m_hOwnerWnd, message, wParam, static_cast<LPARAM>(m_nPortNumber));
 }
 
 UINT CCommPort::MonitorThreadProc(LPVOID pParam)
 {
     CCommPort* port = static_cast<CCommPort*>(pParam);
     port->m_bMonitorRunning = TRUE;
+    port->m_bWriting = false; // a write an earlier thread left went with its handle
     DWORD dwEvent = 0;
     DWORD dwError = 0;
     COMSTAT comstat{};
@@ -225,10 +228,16 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
             }
         }
 
-        const DWORD dwWait = WaitForMultipleObjects(3, port->m_hWaitHandles, FALSE, INFINITE);
+        // While a write is under way its completion takes the write event's
+        // place: the thread goes on reading and can be stopped meanwhile, and
+        // data handed over meanwhile waits in the slot for the next write.
+        const HANDLE handles[3] = {port->m_hStopEvent, port->m_ovIo.hEvent,
+                                   port->m_bWriting ? port->m_ovWrite.hEvent : port->m_hWriteEvent};
+        const DWORD dwWait = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
         switch (dwWait) {
         case WAIT_OBJECT_0: {
-            // The outstanding wait and any unwritten data go with the handle.
+            // The outstanding wait and write, and data not yet written, go
+            // with the handle.
             CloseHandle(port->m_hPort.exchange(nullptr));
             port->m_bMonitorRunning = FALSE;
             AfxEndThread(kMonitorExitCode, TRUE);
@@ -251,10 +260,19 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
                 port->NotifyOwner(WM_PORT_RING, 0);
             if (dwCommEvent & EV_RXFLAG)
                 port->NotifyOwner(WM_PORT_RXFLAG, 0);
+            // A stream that never pauses keeps the comm event signalled, and
+            // it comes first at the wait: data waiting in the slot is written
+            // here, after one burst, unless a stop came too.
+            const HANDLE stopOrWrite[2] = {port->m_hStopEvent, port->m_hWriteEvent};
+            if (!port->m_bWriting && WaitForMultipleObjects(2, stopOrWrite, FALSE, 0) == WAIT_OBJECT_0 + 1)
+                WritePending(port);
             break;
         }
         case WAIT_OBJECT_0 + 2:
-            WritePending(port);
+            if (port->m_bWriting)
+                FinishWrite(port);
+            else
+                WritePending(port);
             break;
         default:
             break;
@@ -297,15 +315,14 @@ void CCommPort::ReadAvailable(CCommPort* port)
         }
         LeaveCriticalSection(&port->m_csPortSync);
 
-        if (nBurst > 0) {
-            // The handle is taken at each send: a window that is gone gets nothing.
-            const HWND hWnd = port->m_pOwnerWnd ? port->m_pOwnerWnd->GetSafeHwnd() : nullptr;
-            AfxSendMessageSeries(hWnd, WM_PORT_RXCHAR, burst, nBurst, static_cast<LPARAM>(port->m_nPortNumber));
-        }
+        if (nBurst > 0)
+            AfxSendMessageSeries(port->m_hOwnerWnd, WM_PORT_RXCHAR, burst, nBurst,
+                                 static_cast<LPARAM>(port->m_nPortNumber));
 
-        // Under a stream that never pauses the queue never empties; a stop is
-        // taken after the burst, and the thread's wait sees it at once.
-        if (WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0)
+        // Under a stream that never pauses the queue never empties: a stop,
+        // and data waiting to be written, are taken up after the burst.
+        if (WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0
+            || (!port->m_bWriting && WaitForSingleObject(port->m_hWriteEvent, 0) == WAIT_OBJECT_0))
             return;
 
         comstat = COMSTAT{};
@@ -332,11 +349,27 @@ void CCommPort::WritePending(CCommPort* port)
     // the owner and the unsent rest of an earlier write.
     DWORD dwWritten = 0;
     if (!WriteFile(port->m_hPort, port->m_outBuf.data(), nLength, &dwWritten, &port->m_ovWrite)) {
+        // A write the device cannot take yet is finished at the thread's wait
+        // (FinishWrite), so that a device that never reads cannot hold up a
+        // stop; m_outBuf stays untouched until then.
         if (GetLastError() == ERROR_IO_PENDING)
-            GetOverlappedResult(port->m_hPort, &port->m_ovWrite, &dwWritten, TRUE);
+            port->m_bWriting = true;
         else
             port->ReportError("WriteFile()");
     }
+    LeaveCriticalSection(&port->m_csPortSync);
+}
+
+void CCommPort::FinishWrite(CCommPort* port)
+{
+    port->m_bWriting = false;
+    EnterCriticalSection(&port->m_csPortSync);
+    DWORD dwWritten = 0;
+    // Failing later is failing all the same: the user must learn that the
+    // data did not go out.
+    if (!GetOverlappedResult(port->m_hPort, &port->m_ovWrite, &dwWritten, TRUE)
+        && GetLastError() != ERROR_OPERATION_ABORTED)
+        port->ReportError("WriteFile()");
     LeaveCriticalSection(&port->m_csPortSync);
 }
 

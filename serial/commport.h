@@ -21,6 +21,10 @@
 //   them), so a handler must never wait for the monitor thread; Open and the
 //   destructor wait for it serving messages meanwhile, and a stop is seen
 //   after the burst being delivered.
+// - A write the device cannot take at once stays under way while the thread
+//   goes on waiting: a stop ends it, discarding what was not yet written, and
+//   bytes that arrive meanwhile are delivered. Data waiting in the slot gets
+//   its turn after at most one burst, however long a stream lasts.
 // - m_csPortSync serialises configuration, reads and writes on the port; no
 //   message is sent while it is held.
 #pragma once
@@ -69,6 +73,8 @@ public:
 
     static UINT MonitorThreadProc(LPVOID pParam);
     static void ReadAvailable(CCommPort* port);
+    // Begins writing the slot's data; a write the device cannot take at once
+    // is left under way, for FinishWrite when it completes.
     static void WritePending(CCommPort* port);
 
     UINT m_nWriteLen;
@@ -93,6 +99,11 @@ private:
     void NotifyOwner(UINT message, WPARAM wParam);
     // Waits for a running monitor thread to end, serving the owner's messages.
     void StopMonitor();
+    // Takes up the result of the write under way, reporting a failure.
+    static void FinishWrite(CCommPort* port);
+
+    // The owner's window handle, taken at Open on the owner's thread.
+    HWND m_hOwnerWnd;
 
     // Reads and writes have I/O records of their own, so that neither touches
     // the outstanding event wait's.
@@ -104,5 +115,7 @@ private:
     // The monitor thread's copy of the slot, written out while Send may
     // already fill the slot again.
     std::vector<BYTE> m_outBuf;
+    // The monitor thread's own: a write of m_outBuf is under way on m_ovWrite.
+    bool m_bWriting;
     bool m_bOpening;
 };

@@ -1,23 +1,33 @@
 // The port engine alone, with a real owner window (offscreen) whose handler
 // does nothing, and a pseudo-terminal as the device. Prints:
 //   (a) bytes per second delivered to the owner for a flood (1 MiB by default);
-//   (b) wake-ups per second of the engine's threads (the monitor thread and
-//       the port's reader) over 10 s with the port open and no traffic, from
-//       their context switches in /proc/self/task/*/status, and the reader's
-//       own count of its wake-ups;
+//   (b) wake-ups per second of the engine's threads (those the opening
+//       started) over 10 s with the port open and no traffic, from their
+//       context switches in /proc/self/task/*/status, and the port layer's own
+//       count of wake-ups to serve a port;
 //   (c) CPU time per received byte during (a), for the whole process less the
-//       thread that plays the device.
-// Usage: bench_engine [flood-bytes [idle-seconds]]
+//       thread that plays the device;
+//   (d) CPU time and context switches per burst while the device sends
+//       16-byte bursts at 960 bytes per second (a UART's FIFO at 9600 baud):
+//       the whole process less the device thread, and the engine's threads
+//       and the window thread each on their own (CPU from schedstat);
+//   (e) how long a stop takes, and the line's lock with it, while a
+//       200,000-byte write waits for a device that does not read.
+// Usage: bench_engine [flood-bytes [idle-seconds [paced-seconds]]]
 #include <QApplication>
 #include <QTimer>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <pty.h>
+#include <sys/file.h>
 #include <set>
 #include <string>
 #include <termios.h>
@@ -80,6 +90,15 @@ std::set<std::string> Tasks()
     return tasks;
 }
 
+// Nanoseconds one thread has run.
+long long RunNs(const std::string& task)
+{
+    std::ifstream schedstat("/proc/self/task/" + task + "/schedstat");
+    long long ns = 0;
+    schedstat >> ns;
+    return ns;
+}
+
 // Voluntary plus involuntary context switches of one thread.
 long Switches(const std::string& task)
 {
@@ -117,6 +136,7 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const size_t floodBytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024 * 1024;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int pacedSeconds = argc > 3 ? std::atoi(argv[3]) : 5;
     QApplication app(argc, argv);
 
     static const AfxDlgTemplate owner = {IDD_BENCH_OWNER, "Owner", WS_POPUP | WS_CAPTION, 0, false, 0, 0, 100, 50,
@@ -157,12 +177,12 @@ int main(int argc, char** argv)
         long switchesBefore = 0;
         for (const std::string& task : engine)
             switchesBefore += Switches(task);
-        const auto readerBefore = platform::faults::ReaderWakeups();
+        const auto portBefore = platform::faults::PortWakeups();
         std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
         long switchesAfter = 0;
         for (const std::string& task : engine)
             switchesAfter += Switches(task);
-        const auto readerAfter = platform::faults::ReaderWakeups();
+        const auto portAfter = platform::faults::PortWakeups();
 
         // (a) and (c): a flood.
         const std::string flood(floodBytes, 'x');
@@ -182,11 +202,104 @@ int main(int argc, char** argv)
         std::printf("(a) flood of %zu bytes to an empty handler: %.0f bytes/s (%.3f s)\n", floodBytes,
                     static_cast<double>(floodBytes) / seconds, seconds);
         std::printf("(b) idle for %d s: %.2f wake-ups/s of the engine's threads (%ld context switches), "
-                    "%llu reader wake-ups\n",
+                    "%llu port wake-ups\n",
                     idleSeconds, static_cast<double>(switchesAfter - switchesBefore) / idleSeconds,
-                    switchesAfter - switchesBefore, static_cast<unsigned long long>(readerAfter - readerBefore));
+                    switchesAfter - switchesBefore, static_cast<unsigned long long>(portAfter - portBefore));
         std::printf("(c) CPU per received byte: %.2f us (%.3f s of CPU for the flood, device excluded)\n",
                     cpu / static_cast<double>(floodBytes) * 1e6, cpu);
+
+        // (d) paced bursts, on an absolute schedule.
+        constexpr int kBurst = 16;
+        constexpr long kPeriodNs = 1000000000L * kBurst / 960;
+        const int bursts = pacedSeconds * 960 / kBurst;
+        const unsigned long pacedBefore = d.m_nReceived;
+        long pacedSwitchesBefore = 0;
+        long long engineNsBefore = 0;
+        for (const std::string& task : engine) {
+            pacedSwitchesBefore += Switches(task);
+            engineNsBefore += RunNs(task);
+        }
+        const std::string window = std::to_string(gettid());
+        const long windowSwitchesBefore = Switches(window);
+        const long long windowNsBefore = RunNs(window);
+        double pacedDeviceCpu = 0;
+        const double pacedCpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+        std::thread pacer([&] {
+            const char burst[kBurst] = {};
+            timespec next{};
+            clock_gettime(CLOCK_MONOTONIC, &next);
+            for (int i = 0; i < bursts; ++i) {
+                next.tv_nsec += kPeriodNs;
+                next.tv_sec += next.tv_nsec / 1000000000L;
+                next.tv_nsec %= 1000000000L;
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+                WriteAll(master, burst, sizeof burst);
+            }
+            pacedDeviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        });
+        AfxWaitServingMessages([&] { return d.m_nReceived >= pacedBefore + static_cast<unsigned long>(bursts) * kBurst; });
+        pacer.join();
+        const double pacedCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - pacedCpuBefore - pacedDeviceCpu;
+        long pacedSwitches = -pacedSwitchesBefore;
+        long long engineNs = -engineNsBefore;
+        for (const std::string& task : engine) {
+            pacedSwitches += Switches(task);
+            engineNs += RunNs(task);
+        }
+        const long windowSwitches = Switches(window) - windowSwitchesBefore;
+        const long long windowNs = RunNs(window) - windowNsBefore;
+        std::printf("(d) %d bursts of %d bytes at 960 B/s, per burst: %.1f us of CPU in all (engine's threads "
+                    "%.1f us, window thread %.1f us), context switches %.2f in the engine's threads, %.2f in the "
+                    "window thread\n",
+                    bursts, kBurst, pacedCpu / bursts * 1e6, static_cast<double>(engineNs) / bursts / 1e3,
+                    static_cast<double>(windowNs) / bursts / 1e3, static_cast<double>(pacedSwitches) / bursts,
+                    static_cast<double>(windowSwitches) / bursts);
+
+        // (e) a stop while a write is blocked: nobody reads the master now.
+        const std::string big(200000, 'w');
+        port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
+        // The thread has begun the write once the device holds back the rest.
+        // Its last message of (d) may still wait to be served.
+        COMSTAT stat{};
+        for (int i = 0; i < 10000 && !(ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbOutQue > 0); ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const auto stopStart = std::chrono::steady_clock::now();
+        port.SignalStop();
+        // Given up after 10 s: a waker ends the wait then.
+        const auto stopCap = stopStart + std::chrono::seconds(10);
+        std::mutex wakerMutex;
+        std::condition_variable wakerCv;
+        bool waitOver = false;
+        std::thread waker([&] {
+            std::unique_lock lock(wakerMutex);
+            wakerCv.wait_until(lock, stopCap, [&] { return waitOver; });
+            lock.unlock();
+            AfxWakeWaiters();
+        });
+        AfxWaitServingMessages(
+            [&] { return !port.m_bMonitorRunning || std::chrono::steady_clock::now() >= stopCap; });
+        const bool stopped = !port.m_bMonitorRunning;
+        {
+            std::lock_guard lock(wakerMutex);
+            waitOver = true;
+        }
+        wakerCv.notify_all();
+        waker.join();
+        const double stopMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopStart).count();
+        const int other = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const bool lineFree = other >= 0 && flock(other, LOCK_EX | LOCK_NB) == 0;
+        if (other >= 0)
+            close(other);
+        std::printf("(e) stop during a blocked 200,000-byte write: %s in %.1f ms, line %s\n",
+                    stopped ? "ended" : "NOT ended", stopMs, lineFree ? "free" : "still locked");
+        if (!stopped) {
+            // The engine cannot be destroyed while its thread is stuck.
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
     };
     dlg.DoModal();
     close(master);

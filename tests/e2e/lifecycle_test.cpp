@@ -1,6 +1,9 @@
 // The ends of a session under traffic: the dialog closed while a stream
 // arrives, and the device unplugged while the port is open.
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "console/texts.h"
 #include "platform/faults.h"
@@ -92,10 +95,10 @@ TEST_F(LifecycleTest, UnpluggedDeviceIsReportedWithoutSpinningAndAReopenWorks)
         // silence: no further boxes, and the port layer's reader asleep.
         ProcessEventsFor(300);
         const size_t boxes = m_boxes->count();
-        const std::uint64_t wakeups = platform::faults::ReaderWakeups();
+        const std::uint64_t wakeups = platform::faults::PortWakeups();
         ProcessEventsFor(300);
         EXPECT_EQ(m_boxes->count(), boxes) << "the engine keeps reporting: it loops on the dead device";
-        EXPECT_EQ(platform::faults::ReaderWakeups(), wakeups) << "the port layer keeps waking for a device that is gone";
+        EXPECT_EQ(platform::faults::PortWakeups(), wakeups) << "the port layer keeps waking for a device that is gone";
         for (const Box& box : m_boxes->boxes()) {
             EXPECT_EQ(box.owner, nullptr);
             EXPECT_EQ(box.caption, "Application Error");
@@ -129,6 +132,67 @@ TEST_F(LifecycleTest, UnpluggedDeviceIsReportedWithoutSpinningAndAReopenWorks)
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "before\r\nafter\r\n");
         EXPECT_EQ(m_boxes->count(), 0u);
     });
+}
+
+// Sends 200,000 bytes that a device that does not read leaves under way.
+void SendBlocked(Ui& ui, const CTavrinDlg& dlg)
+{
+    std::string text;
+    while (text.size() < 200000)
+        text += "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz01234567\r\n";
+    text.resize(200000);
+    ui.setText(IDC_SEND_EDIT, text);
+    ui.click(IDC_SEND_BUTTON);
+    COMSTAT stat{};
+    E2E_WAIT(ClearCommError(dlg.Port().m_hPort, nullptr, &stat) && stat.cbOutQue > 0,
+             "the device to stop taking the send");
+}
+
+// Whether another program could have the line now.
+bool LineFree(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return free;
+}
+
+// A device that does not read holds nothing up: closing the port lets go of
+// the line, opening again right after a close goes ahead, and closing the
+// program ends, each while a long send is under way.
+TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorExit)
+{
+    devsim::Options options;
+    options.stalled = true;
+    devsim::DeviceSimulator* device = StartDevice(options);
+    ASSERT_NE(device, nullptr);
+    Watchdog watchdog("closing, reopening and exiting during a blocked send", 60);
+    {
+        CTavrinDlg dlg;
+        RunDialog(dlg, [&](Ui& ui) {
+            ui.openPort();
+            SendBlocked(ui, dlg);
+            ASSERT_FALSE(HasFatalFailure());
+            ui.closePort();
+            E2E_WAIT(!dlg.Port().m_bMonitorRunning, "the engine to let go of the port");
+            EXPECT_TRUE(LineFree(device->slavePath())) << "a new Tavrin could not open the port";
+
+            ui.openPort();
+            SendBlocked(ui, dlg);
+            ASSERT_FALSE(HasFatalFailure());
+            // Closed and opened again at once: the opening waits for the
+            // thread that is still writing.
+            ui.closePort();
+            ui.openPort();
+            EXPECT_TRUE(dlg.IsPortOpen());
+            EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
+            SendBlocked(ui, dlg);
+            EXPECT_EQ(dlg.SendCount(), 3 * 200000);
+        });
+    }
+    EXPECT_TRUE(LineFree(device->slavePath())) << "the line outlived the program";
+    EXPECT_EQ(m_boxes->count(), 0u) << "a stop's abort is no failure";
 }
 
 } // namespace

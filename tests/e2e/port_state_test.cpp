@@ -115,5 +115,42 @@ TEST_F(PortStateTest, SettingsChangedWhileOpenApplyAtTheNextOpening)
     EXPECT_EQ(m_boxes->count(), 0u);
 }
 
+// Without its monitor thread the engine holds the port but nothing would
+// write: sends are refused as with the port closed, and not counted.
+TEST_F(PortStateTest, AfterAFailedThreadStartNothingIsSentOrCounted)
+{
+    devsim::Options options;
+    options.keepReceived = true;
+    devsim::DeviceSimulator* device = StartDevice(options);
+    ASSERT_NE(device, nullptr);
+    CTavrinDlg dlg;
+    RunDialog(dlg, [&](Ui& ui) {
+        AfxSetThreadCreationHook([] { return false; });
+        ui.click(IDC_OPEN_BUTTON);
+        AfxSetThreadCreationHook(nullptr);
+        EXPECT_FALSE(dlg.IsPortOpen());
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), kTextThreadFailed);
+
+        ui.setText(IDC_SEND_EDIT, "data");
+        ui.click(IDC_SEND_BUTTON);
+        ui.click(IDC_AUTO_SEND_CHECK);
+        EXPECT_FALSE(ui.checked(IDC_AUTO_SEND_CHECK));
+        ASSERT_EQ(m_boxes->count(), 2u);
+        for (const Box& box : m_boxes->boxes())
+            EXPECT_EQ(box.text, kTextPortNotOpen);
+        EXPECT_EQ(dlg.SendCount(), 0);
+        EXPECT_EQ(ui.status(1), SendCount(0));
+
+        // The next press opens fully, and the same send goes out.
+        m_boxes->clear();
+        ui.click(IDC_OPEN_BUTTON);
+        ASSERT_TRUE(dlg.IsPortOpen());
+        ui.click(IDC_SEND_BUTTON);
+        EXPECT_EQ(dlg.SendCount(), 4);
+        E2E_WAIT(device->receivedBytes() == "data", "the device to receive the send");
+    });
+    EXPECT_EQ(m_boxes->count(), 0u);
+}
+
 } // namespace
 } // namespace e2e

@@ -3,16 +3,20 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 
+#include "platform/event.h"
 #include "platform/faults.h"
 #include "platform/winbase.h"
 #include "pty.h"
@@ -34,6 +38,22 @@ struct Overlapped : OVERLAPPED {
 };
 
 using testsupport::SpeedOf;
+
+// Waits until the thread is blocked in poll(), as its current system call in
+// /proc says.
+bool AwaitInPoll(const std::atomic<pid_t>& tid)
+{
+    for (DWORD i = 0; i < kHang; ++i) {
+        if (const pid_t id = tid.load()) {
+            std::ifstream syscall("/proc/self/task/" + std::to_string(id) + "/syscall");
+            long number = -1;
+            if (syscall >> number && (number == SYS_poll || number == SYS_ppoll))
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
 
 class Port : public testing::Test {
 protected:
@@ -70,6 +90,16 @@ protected:
                 ASSERT_TRUE(ov.AwaitSignal()) << "no bytes came";
             }
         }
+    }
+
+    // Starts a read with no time limits that the queue cannot fill yet.
+    void BeginRead(char* buffer, DWORD size, Overlapped& ov)
+    {
+        COMMTIMEOUTS none{0, 0, 0, 0, 0};
+        ASSERT_TRUE(SetCommTimeouts(m_port, &none));
+        DWORD done = 0;
+        ASSERT_FALSE(ReadFile(m_port, buffer, size, &done, &ov));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
     }
 
     std::string ReadAll(DWORD count)
@@ -252,11 +282,12 @@ TEST_F(Port, EventWaitRules)
     DWORD otherEvents = 0;
     EXPECT_FALSE(WaitCommEvent(m_port, &otherEvents, &ov));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(ov.Internal, STATUS_PENDING);
+    DWORD transferred = 0;
+    EXPECT_FALSE(GetOverlappedResult(m_port, &ov, &transferred, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
 
     m_line.Send("xq");
     ASSERT_TRUE(ov.AwaitSignal());
-    DWORD transferred = 0;
     EXPECT_TRUE(GetOverlappedResult(m_port, &ov, &transferred, FALSE));
     // Both bytes may come in one read or two; the event character's must be seen.
     while (!(events & EV_RXFLAG)) {
@@ -417,12 +448,10 @@ TEST_F(Port, PurgeEmptiesTheQueueAndAbortsWhatIsOutstanding)
     ASSERT_TRUE(PurgeComm(m_port, PURGE_RXCLEAR));
     EXPECT_EQ(InQueue(), 0u);
 
-    COMMTIMEOUTS none{0, 0, 0, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(m_port, &none));
     char buffer[4];
     DWORD done = 0;
     Overlapped ov;
-    ASSERT_FALSE(ReadFile(m_port, buffer, sizeof buffer, &done, &ov));
+    BeginRead(buffer, sizeof buffer, ov);
     Overlapped second;
     EXPECT_FALSE(ReadFile(m_port, buffer, sizeof buffer, &done, &second));
     EXPECT_EQ(GetLastError(), ERROR_BUSY);
@@ -456,11 +485,10 @@ TEST_F(Port, IdlePortAndGoneDeviceCostNoWakeUps)
     Overlapped ov;
     DWORD events = 0;
     ASSERT_FALSE(WaitCommEvent(m_port, &events, &ov));
-    // The reader may still be settling from the open; let it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto idle = platform::faults::ReaderWakeups();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(platform::faults::ReaderWakeups(), idle) << "an idle port woke up";
+    // A thread waiting on an idle port sleeps.
+    const auto idle = platform::faults::PortWakeups();
+    EXPECT_EQ(WaitForSingleObject(ov.hEvent, 100), WAIT_TIMEOUT);
+    EXPECT_EQ(platform::faults::PortWakeups(), idle) << "an idle port woke up";
 
     // Bytes, then the device goes away: the bytes are still delivered, then
     // EV_ERR, then failures.
@@ -497,9 +525,55 @@ TEST_F(Port, IdlePortAndGoneDeviceCostNoWakeUps)
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_FALSE(PurgeComm(m_port, PURGE_RXCLEAR));
 
-    const auto gone = platform::faults::ReaderWakeups();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(platform::faults::ReaderWakeups(), gone) << "a hung-up device keeps the reader busy";
+    const auto gone = platform::faults::PortWakeups();
+    EXPECT_EQ(WaitForSingleObject(ov.hEvent, 100), WAIT_TIMEOUT);
+    EXPECT_EQ(platform::faults::PortWakeups(), gone) << "a hung-up device keeps a waiting thread busy";
+}
+
+TEST_F(Port, AReadHoldingBytesWhenTheDeviceGoesCompletesWithThem)
+{
+    char buffer[8];
+    Overlapped ov;
+    BeginRead(buffer, sizeof buffer, ov);
+    Overlapped waitOv;
+    DWORD events = 0;
+    ASSERT_FALSE(WaitCommEvent(m_port, &events, &waitOv));
+    m_line.Send("ab");
+    ASSERT_TRUE(waitOv.AwaitSignal()) << "no bytes came";
+    m_line.HangUp();
+    DWORD done = 0;
+    EXPECT_TRUE(GetOverlappedResult(m_port, &ov, &done, TRUE));
+    EXPECT_EQ(std::string(buffer, done), "ab");
+}
+
+TEST_F(Port, AWriteGoesOnWhileAnotherThreadWaitsOnThePort)
+{
+    // One thread waits for bytes; another starts a write the device cannot
+    // take yet and does not wait for it. The waiting thread sees to the
+    // write as the device makes room.
+    Overlapped waitOv;
+    DWORD events = 0;
+    ASSERT_FALSE(WaitCommEvent(m_port, &events, &waitOv));
+    DWORD waited = WAIT_FAILED;
+    std::atomic<pid_t> waiterId{0};
+    std::thread waiter([&] {
+        waiterId = gettid();
+        waited = WaitForSingleObject(waitOv.hEvent, kHang);
+    });
+    // The write must begin while the waiter already sleeps in poll().
+    ASSERT_TRUE(AwaitInPoll(waiterId));
+    const std::string big(256 * 1024, 'w');
+    Overlapped writeOv;
+    DWORD written = 0;
+    ASSERT_FALSE(WriteFile(m_port, big.data(), static_cast<DWORD>(big.size()), &written, &writeOv));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    EXPECT_TRUE(m_line.Receive(big.size()) == big);
+    // Watched on its descriptor alone, so that this thread does none of it.
+    pollfd done{platform::LookupHandleAs<platform::Event>(writeOv.hEvent)->fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&done, 1, kHang), 1) << "the write was not completed";
+    m_line.Send("x");
+    waiter.join();
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
 }
 
 TEST_F(Port, DeviceGoneEndsAWaitWithoutErrorEvents)

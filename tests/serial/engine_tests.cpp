@@ -2,11 +2,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
@@ -337,24 +339,24 @@ TEST_F(Engine, DataLongerThanTheBufferGoesOutWhole)
     }, EV_RXCHAR | EV_RXFLAG, 16);
 }
 
-TEST_F(Engine, ASendLosesNeitherReceivedBytesNorAnEarlierSend)
+// Waits until the device has the first bytes of a write: the write has begun.
+void AwaitWriteBegun(const PtyLine& line)
+{
+    pollfd started{line.master(), POLLIN, 0};
+    ASSERT_EQ(poll(&started, 1, testsupport::kHangMs), 1) << "the write did not begin";
+}
+
+TEST_F(Engine, AWriteTheDeviceDoesNotTakeHoldsUpNeitherReadingNorTheNextSend)
 {
     WithMonitor([&](COwnerDlg& d, CCommPort& port) {
-        // A send the device does not read yet: the write stays under way.
+        // More than the line holds: the write stays under way until the
+        // device reads.
         const std::string big = Pattern(200 * 1024);
         ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
-        pollfd started{m_line.master(), POLLIN, 0};
-        ASSERT_EQ(poll(&started, 1, 10000), 1) << "the write did not begin";
-        // Meanwhile bytes arrive and another send is handed over.
+        AwaitWriteBegun(m_line);
+        // Meanwhile bytes arrive and are delivered, and another send waits.
         m_line.Send("CD");
-        // The monitor thread is inside the write and sends nothing meanwhile,
-        // so this thread may just look.
-        COMSTAT stat{};
-        for (int i = 0; i < 10000 && stat.cbInQue < 2; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            ClearCommError(port.m_hPort, nullptr, &stat);
-        }
-        ASSERT_EQ(stat.cbInQue, 2u);
+        ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "CD"; }));
         ASSERT_TRUE(port.SendString("x"));
         // Now the device reads: both sends arrive whole, in order.
         std::string received;
@@ -364,12 +366,107 @@ TEST_F(Engine, ASendLosesNeitherReceivedBytesNorAnEarlierSend)
             deviceDone = true;
             AfxWakeWaiters();
         });
-        // The thread's messages are served while the device reads.
         EXPECT_TRUE(ServeUntil([&] { return deviceDone.load(); }));
         device.join();
-        EXPECT_EQ(d.Bytes(), "CD");
         EXPECT_EQ(received.size(), big.size() + 1);
         EXPECT_TRUE(received == big + "x");
+    });
+}
+
+TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
+{
+    BoxRecorder boxes;
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
+        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
+        const std::string big = Pattern(200000);
+        ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
+        AwaitWriteBegun(m_line);
+        port.SignalStop();
+        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
+        // Another program can have the line at once, and the unsent rest was
+        // thrown away: the device keeps only what its own input buffer held
+        // (a pseudo-terminal's 4 KiB), of about three times that the line had
+        // taken.
+        const int other = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(other, 0);
+        EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0) << "the line is still locked";
+        close(other);
+        size_t left = 0;
+        char buffer[4096];
+        for (ssize_t n; (n = read(m_line.master(), buffer, sizeof buffer)) > 0;)
+            left += static_cast<size_t>(n);
+        EXPECT_EQ(errno, EIO);
+        EXPECT_LE(left, 4096u);
+        // The same object opens again and writes.
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(port.SendString("ok"));
+        EXPECT_EQ(m_line.Receive(2), "ok");
+    });
+    EXPECT_TRUE(boxes.boxes().empty()) << "the abort a stop causes is no failure";
+}
+
+TEST_F(Engine, ASendGetsItsTurnWhileAStreamLasts)
+{
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
+        // A device that streams as fast as the port takes, until the send
+        // reaches it (bounded, so a fault cannot keep the test for ever).
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool arrived = false;
+        bool deviceDone = false;
+        const int master = m_line.master();
+        const int flags = fcntl(master, F_GETFL);
+        ASSERT_EQ(fcntl(master, F_SETFL, flags | O_NONBLOCK), 0);
+        std::thread device([&] {
+            const std::string chunk(4096, 's');
+            for (size_t sent = 0; sent < 64u * 1024 * 1024;) {
+                pollfd p{master, POLLIN | POLLOUT, 0};
+                if (poll(&p, 1, testsupport::kHangMs) <= 0)
+                    break;
+                char got[64];
+                if ((p.revents & POLLIN) && read(master, got, sizeof got) > 0) {
+                    std::lock_guard lock(mutex);
+                    arrived = true;
+                    break;
+                }
+                const ssize_t n = (p.revents & POLLOUT) ? write(master, chunk.data(), chunk.size()) : 0;
+                sent += n > 0 ? static_cast<size_t>(n) : 0;
+            }
+            {
+                std::lock_guard lock(mutex);
+                deviceDone = true;
+            }
+            changed.notify_all();
+            AfxWakeWaiters();
+        });
+        // Once the burst under way when the send was handed over has been
+        // delivered (at most 255 more bytes), the write has begun: the next
+        // handler holds the monitor thread until the device has the send.
+        int afterSend = -1;
+        bool inTime = true;
+        d.m_onMessage = [&](const Message& m) {
+            if (m.msg != WM_PORT_RXCHAR)
+                return;
+            if (afterSend < 0 && d.m_messages.size() >= 10000) {
+                port.SendString("!");
+                afterSend = 0;
+            } else if (afterSend >= 0 && ++afterSend == 256) {
+                std::unique_lock lock(mutex);
+                inTime = changed.wait_for(lock, std::chrono::milliseconds(testsupport::kHangMs),
+                                          [&] { return arrived || deviceDone; })
+                    && arrived;
+            }
+        };
+        EXPECT_TRUE(ServeUntil([&] {
+            std::lock_guard lock(mutex);
+            return deviceDone;
+        }));
+        d.m_onMessage = nullptr;
+        device.join();
+        fcntl(master, F_SETFL, flags);
+        EXPECT_TRUE(arrived);
+        EXPECT_TRUE(inTime) << "the send did not reach the device after a burst";
     });
 }
 
@@ -464,12 +561,12 @@ TEST_F(Engine, UnplugWhileOpenReportsOnceAndThenWaits)
         ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
         // A busy thread would report again at every turn, and the reader
         // would wake; give either the chance.
-        const auto wakeups = platform::faults::ReaderWakeups();
+        const auto wakeups = platform::faults::PortWakeups();
         const size_t messages = d.m_messages.size();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom)});
         EXPECT_EQ(d.m_messages.size(), messages);
-        EXPECT_EQ(platform::faults::ReaderWakeups(), wakeups);
+        EXPECT_EQ(platform::faults::PortWakeups(), wakeups);
         EXPECT_NE(port.m_hPort.load(), nullptr) << "closed only when asked";
         port.SignalStop();
         EXPECT_EQ(AwaitEnd(port, threadId), 100u);

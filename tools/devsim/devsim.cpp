@@ -492,7 +492,7 @@ void DeviceSimulator::run()
             {m_wake, POLLIN, 0},
             {m_timer, POLLIN, 0},
             {m_inotify, POLLIN, 0},
-            {m_master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+            {m_master, static_cast<short>((opt.stalled ? 0 : POLLIN) | (pending.empty() ? 0 : POLLOUT)), 0},
         };
         if (::poll(fds, 4, -1) < 0) {
             if (errno == EINTR)

@@ -64,6 +64,8 @@ struct Options {
     unsigned startDelayMs = 0;     // after the start event
     int hangUpAfterMs = -1;        // after the start (and its delay); negative: never
     bool keepReceived = false;     // keep the received bytes for receivedBytes()
+    bool stalled = false;          // never read the line, as a device holding its
+                                   // flow control: the program's writes back up
 };
 
 // The bytes a payload produces, in order; next(a) followed by next(b) gives

@@ -23,6 +23,8 @@ const char kUsage[] =
     "  --link PATH          make PATH a symbolic link to the slave (e.g. for TAVRIN_COM1);\n"
     "                       removed on exit and on hang-up\n"
     "  --echo               send back every byte received\n"
+    "  --stalled            never read the line (a device holding its flow control):\n"
+    "                       what the program writes backs up after about 12 KiB\n"
     "  --line TEXT          send TEXT and CR LF every --period; {n} counts lines from 1\n"
     "  --gbk-line           send a Chinese temperature line in code page 936 every --period\n"
     "  --period MS          period of the line (default line: \"tick {n}\")\n"
@@ -136,12 +138,13 @@ bool RunCommand(const std::string& line, devsim::DeviceSimulator& sim)
 int main(int argc, char** argv)
 {
     enum {
-        kLink = 1, kEcho, kLine, kGbkLine, kPeriod, kStream, kRate, kFlood, kPayload, kSeed,
+        kLink = 1, kEcho, kStalled, kLine, kGbkLine, kPeriod, kStream, kRate, kFlood, kPayload, kSeed,
         kStart, kStartDelay, kHangUpAfter, kReport, kReportHex, kExitAfter, kStdin, kHelp,
     };
     static const option kOptions[] = {
         {"link", required_argument, nullptr, kLink},
         {"echo", no_argument, nullptr, kEcho},
+        {"stalled", no_argument, nullptr, kStalled},
         {"line", required_argument, nullptr, kLine},
         {"gbk-line", no_argument, nullptr, kGbkLine},
         {"period", required_argument, nullptr, kPeriod},
@@ -178,6 +181,7 @@ int main(int argc, char** argv)
         switch (c) {
         case kLink: options.linkPath = optarg; break;
         case kEcho: options.echo = true; break;
+        case kStalled: options.stalled = true; break;
         case kLine: options.line = optarg; lineGiven = true; break;
         case kGbkLine: options.line = devsim::kGbkTemperatureLine; lineGiven = true; break;
         case kPeriod:

@@ -1,0 +1,253 @@
+// The engine under load, bounded in time: opens and closes during a stream,
+// unplugs while open and while sending, exact counts both ways while sends
+// and a stream overlap, and nothing left behind (descriptors, threads).
+#include <dirent.h>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "owner.h"
+#include "platform/faults.h"
+#include "tests/support/wait.h"
+#include "tools/devsim/devsim.h"
+
+using owner::BoxRecorder;
+using owner::COwnerDlg;
+using owner::Message;
+using owner::ServeUntil;
+
+namespace {
+
+constexpr int kCom = 6;
+
+size_t Entries(const char* dir)
+{
+    size_t count = 0;
+    if (DIR* d = opendir(dir)) {
+        while (dirent* entry = readdir(d))
+            count += entry->d_name[0] != '.';
+        closedir(d);
+    }
+    return count;
+}
+
+class Stress : public testing::Test {
+protected:
+    void TearDown() override { platform::faults::ClearAll(); }
+
+    // A simulator behind COM6; the test fails when it cannot start.
+    devsim::DeviceSimulator* StartDevice(const devsim::Options& options)
+    {
+        m_device = std::make_unique<devsim::DeviceSimulator>();
+        std::string error;
+        if (!m_device->start(options, &error)) {
+            ADD_FAILURE() << "the device simulator did not start: " << error;
+            return nullptr;
+        }
+        setenv("TAVRIN_COM6", m_device->slavePath().c_str(), 1);
+        return m_device.get();
+    }
+
+    BOOL Open(CCommPort& port, CWnd* owner)
+    {
+        return port.Open(owner, kCom, 38400, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 512);
+    }
+
+    // Stops the monitor thread and waits for its end.
+    void Stop(CCommPort& port)
+    {
+        port.SignalStop();
+        ASSERT_TRUE(ServeUntil([&] { return !port.m_bMonitorRunning; })) << "the monitor thread did not end";
+    }
+
+    // Runs body in an owner dialog whose handler checks that the pattern
+    // payload (0, 1, ..., 255, 0, ...) arrives without a gap within each
+    // opening; Resync() starts a new opening.
+    struct PatternOwner {
+        COwnerDlg* dlg = nullptr;
+        bool synced = false;
+        int expected = 0;
+        std::uint64_t bytes = 0;
+        std::uint64_t gaps = 0;
+        void Resync() { synced = false; }
+    };
+    void WithPatternOwner(const std::function<void(PatternOwner&)>& body)
+    {
+        PatternOwner owner;
+        COwnerDlg dlg;
+        owner.dlg = &dlg;
+        dlg.m_onMessage = [&](const Message& m) {
+            if (m.msg != WM_PORT_RXCHAR)
+                return;
+            const int byte = static_cast<int>(m.wParam);
+            owner.gaps += owner.synced && byte != owner.expected;
+            owner.synced = true;
+            owner.expected = (byte + 1) & 0xff;
+            ++owner.bytes;
+            dlg.m_messages.clear(); // only the counts matter here
+        };
+        dlg.Run([&](COwnerDlg&) { body(owner); });
+    }
+
+    std::unique_ptr<devsim::DeviceSimulator> m_device;
+};
+
+// Descriptors and threads of the process.
+struct Resources {
+    size_t fds;
+    size_t tasks;
+    bool NoMoreThan(const Resources& other) const { return fds <= other.fds && tasks <= other.tasks; }
+};
+
+Resources Now()
+{
+    return {Entries("/proc/self/fd"), Entries("/proc/self/task")};
+}
+
+// Waits until the counts are back to `before` at most: threads that were told
+// to end go a moment after they said so (and one may still have been going
+// when `before` was taken).
+::testing::AssertionResult NothingLeft(const Resources& before)
+{
+    Resources now = Now();
+    testsupport::WaitUntil([&] { return (now = Now()).NoMoreThan(before); });
+    if (now.NoMoreThan(before))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "descriptors " << before.fds << " -> " << now.fds << ", threads "
+                                         << before.tasks << " -> " << now.tasks;
+}
+
+TEST_F(Stress, OpenAndCloseDuringAStreamLoseNothingWithinAnOpeningAndLeaveNothing)
+{
+    devsim::Options options;
+    options.floodBytes = 1ull << 40;
+    options.payload = devsim::Payload::Pattern;
+    options.startOn = devsim::StartOn::Now;
+    ASSERT_NE(StartDevice(options), nullptr);
+    WithPatternOwner([&](PatternOwner& owner) {
+        CCommPort port;
+        // A first opening makes what lives as long as the object (its events).
+        ASSERT_TRUE(Open(port, owner.dlg));
+        ASSERT_TRUE(port.StartMonitor());
+        Stop(port);
+        ASSERT_FALSE(HasFatalFailure());
+        const Resources before = Now();
+        for (int round = 0; round < 60; ++round) {
+            // Every other round reopens without a stop of its own: Open stops
+            // the running thread itself.
+            if (round % 2 == 0 && port.m_bMonitorRunning) {
+                Stop(port);
+                ASSERT_FALSE(HasFatalFailure());
+            }
+            ASSERT_TRUE(Open(port, owner.dlg));
+            owner.Resync();
+            ASSERT_TRUE(port.StartMonitor());
+            const std::uint64_t at = owner.bytes;
+            ASSERT_TRUE(ServeUntil([&] { return owner.bytes > at + 100; })) << "round " << round;
+        }
+        Stop(port);
+        EXPECT_EQ(owner.gaps, 0u);
+        EXPECT_TRUE(NothingLeft(before));
+    });
+}
+
+TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
+{
+    BoxRecorder boxes;
+    WithPatternOwner([&](PatternOwner& owner) {
+        Resources before{};
+        for (int round = 0; round < 8; ++round) {
+            SCOPED_TRACE(round);
+            const bool sending = round % 2 == 1;
+            devsim::Options options;
+            options.floodBytes = 1ull << 40;
+            options.payload = devsim::Payload::Pattern;
+            options.startOn = devsim::StartOn::Now;
+            options.stalled = sending;
+            if (round == 1)
+                before = Now(); // what the first round made once is made
+            devsim::DeviceSimulator* device = StartDevice(options);
+            ASSERT_NE(device, nullptr);
+            boxes.clear();
+            CCommPort port;
+            ASSERT_TRUE(Open(port, owner.dlg));
+            owner.Resync();
+            ASSERT_TRUE(port.StartMonitor());
+            const std::uint64_t at = owner.bytes;
+            ASSERT_TRUE(ServeUntil([&] { return owner.bytes > at + 100; }));
+            if (sending) {
+                // A write the stalled device leaves under way.
+                const std::string big(100000, 's');
+                ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
+                COMSTAT stat{};
+                ASSERT_TRUE(testsupport::WaitUntil(
+                    [&] { return ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbOutQue > 0; }));
+            }
+            device->hangUp();
+            ASSERT_TRUE(ServeUntil([&] { return boxes.count() >= (sending ? 2u : 1u); }));
+            const std::vector<std::string> texts = [&] {
+                std::vector<std::string> t;
+                for (const auto& box : boxes.boxes())
+                    t.push_back(box.text);
+                return t;
+            }();
+            EXPECT_EQ(texts.front(), owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom));
+            if (sending) {
+                EXPECT_NE(std::find(texts.begin(), texts.end(),
+                                    owner::ReportText("WriteFile()", ERROR_DEVICE_NOT_CONNECTED, kCom)),
+                          texts.end());
+            }
+            Stop(port);
+            ASSERT_FALSE(HasFatalFailure());
+            m_device->stop();
+        }
+        EXPECT_EQ(owner.gaps, 0u);
+        EXPECT_TRUE(NothingLeft(before));
+    });
+}
+
+TEST_F(Stress, SendsAndAStreamOverlappingArriveExactlyBothWays)
+{
+    // The device floods once it has the first send, so the opening's purge
+    // cannot take any of the flood.
+    constexpr std::uint64_t kFlood = 512 * 1024;
+    devsim::Options options;
+    options.floodBytes = kFlood;
+    options.payload = devsim::Payload::Pattern;
+    options.startOn = devsim::StartOn::FirstByte;
+    options.keepReceived = true;
+    devsim::DeviceSimulator* device = StartDevice(options);
+    ASSERT_NE(device, nullptr);
+    WithPatternOwner([&](PatternOwner& owner) {
+        CCommPort port;
+        ASSERT_TRUE(Open(port, owner.dlg));
+        owner.Resync();
+        ASSERT_TRUE(port.StartMonitor());
+        // Sends of every size class, around the buffer's 512 and past the
+        // line's room, each handed over once the one before has arrived (a
+        // later send replaces one not yet taken up).
+        std::string sent;
+        for (int round = 0; round < 4; ++round)
+            for (size_t size : {1u, 7u, 511u, 512u, 513u, 3000u, 20000u}) {
+                std::string data(size, '\0');
+                for (size_t i = 0; i < size; ++i)
+                    data[i] = static_cast<char>('A' + (sent.size() + i) % 26);
+                ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(size)));
+                sent += data;
+                ASSERT_TRUE(testsupport::WaitUntil([&] { return device->received() >= sent.size(); }))
+                    << sent.size() << " bytes sent";
+            }
+        ASSERT_TRUE(ServeUntil([&] { return owner.bytes >= kFlood; }));
+        Stop(port);
+        EXPECT_EQ(owner.bytes, kFlood);
+        EXPECT_EQ(owner.gaps, 0u);
+        EXPECT_TRUE(device->receivedBytes() == sent) << device->received() << " bytes arrived of " << sent.size();
+    });
+}
+
+} // namespace
