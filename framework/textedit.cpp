@@ -1,6 +1,7 @@
 #include "framework/textedit.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QGuiApplication>
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleHints>
+#include <QStyleOptionSlider>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -67,6 +69,71 @@ QString normaliseLineBreaks(QString text)
     return text;
 }
 
+// A scroll bar that repaints only when what it shows changes, and, while the
+// text grows, at most a few times a second: appending moves its range and
+// value many times a second, and each repaint of a styled bar costs as much
+// as the lines themselves. What the user does to it shows at once.
+class QuietScrollBar : public QScrollBar {
+public:
+    explicit QuietScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent)
+    {
+        m_later.setSingleShot(true);
+        connect(&m_later, &QTimer::timeout, this, [this] {
+            if (currentLook() != m_painted)
+                update();
+        });
+    }
+
+    // Set while the edit brings the bar up to date with its text.
+    bool following = false;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change == SliderValueChange || change == SliderRangeChange) {
+            if (currentLook() == m_painted)
+                return;
+            const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kFollowMs;
+            if (following && since < kFollowMs) {
+                if (!m_later.isActive())
+                    m_later.start(static_cast<int>(kFollowMs - since));
+                return;
+            }
+        }
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        m_painted = currentLook();
+        m_sincePaint.start();
+        m_later.stop();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    static constexpr qint64 kFollowMs = 250;
+
+    // What the style draws from the range and value: the slider, and the
+    // arrows that may be drawn disabled at either end.
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look currentLook() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_painted;
+    QElapsedTimer m_sincePaint;
+    QTimer m_later{this};
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -93,6 +160,7 @@ int TextEditWidget::FontMetric::advance(char16_t c) const
 TextEditWidget::TextEditWidget(QWidget* parent)
     : QAbstractScrollArea(parent)
 {
+    setVerticalScrollBar(new QuietScrollBar(this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The bar paints every pixel it covers; saying so spares the group box
@@ -411,12 +479,14 @@ void TextEditWidget::applyPendingView()
     }
     m_topLine = std::clamp(m_topLine, 0, maxTopLine());
 
-    QScrollBar* bar = verticalScrollBar();
+    auto* bar = static_cast<QuietScrollBar*>(verticalScrollBar());
     m_syncingScrollBar = true;
+    bar->following = true;
     bar->setRange(0, maxTopLine());
     bar->setPageStep(visible);
     bar->setSingleStep(1);
     bar->setValue(m_topLine);
+    bar->following = false;
     m_syncingScrollBar = false;
     showTopLine();
 }

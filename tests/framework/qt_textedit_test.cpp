@@ -339,7 +339,7 @@ bool Quiet(TextEditWidget& edit, PaintRecorder& recorder)
 TEST(TextEditDisplay, RepaintsOnlyTheLinesAChangeTouchedAndNothingWhileNothingChanges)
 {
     TextEditWidget edit;
-    edit.setAttribute(Qt::WA_ShowWithoutActivating);  // no focus, no blinking caret
+    edit.setFocusPolicy(Qt::NoFocus);  // no blinking caret
     edit.setFont(songFont());
     edit.resize(300, 200);
     QString lines;
@@ -383,7 +383,7 @@ TEST(TextEditDisplay, RepaintsOnlyTheLinesAChangeTouchedAndNothingWhileNothingCh
     // The pixels on screen after all that, moved and painted, are those of
     // the same text painted afresh.
     TextEditWidget fresh;
-    fresh.setAttribute(Qt::WA_ShowWithoutActivating);
+    fresh.setFocusPolicy(Qt::NoFocus);
     fresh.setFont(songFont());
     fresh.resize(300, 200);
     fresh.setText(edit.text());
