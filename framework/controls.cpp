@@ -2,6 +2,7 @@
 // messages the program sends it, and the wrapper classes' members.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,13 +10,13 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QTimer>
 #include <qdrawutil.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "framework/afxqt.h"
+#include "framework/frameclock.h"
 #include "framework/qtext.h"
 #include "framework/textedit.h"
 #include "framework/textmodel.h"
@@ -400,23 +401,17 @@ public:
         // The bar paints all of itself, so a change of its texts does not
         // repaint the dialog beneath it too.
         setAttribute(Qt::WA_OpaquePaintEvent);
-        // A counter shown here may change with every received byte; the
-        // texts change at once, the bar is painted ten times a second at
-        // most: enough to read a count by, and each paint of a text costs.
-        m_repaintTimer.setSingleShot(true);
-        m_repaintTimer.setInterval(kRepaintMs);
-        connect(&m_repaintTimer, &QTimer::timeout, this, [this] {
-            update(m_dirty);
-            m_dirty = QRect();
-        });
     }
 
     // Repaints the part (or, with -1, the whole bar) at the next frame.
+    // Repaints the part (or, with -1, the whole bar) at a frame. A counter
+    // shown here may change with every received byte; the texts change at
+    // once, the bar is painted ten times a second at most: enough to read a
+    // count by, and each paint of a text costs.
     void scheduleRepaint(int part = -1)
     {
         m_dirty |= part < 0 ? rect() : partRect(static_cast<size_t>(part)).adjusted(-1, -2, 1, 1);
-        if (!m_repaintTimer.isActive())
-            m_repaintTimer.start();
+        FrameClock::instance().request(this, [this] { repaintDue(); });
     }
 
     std::vector<int> rights{-1};
@@ -473,9 +468,20 @@ private:
         return QRect(left, 2, right - left - 2, height() - 3);
     }
 
+    void repaintDue()
+    {
+        if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kRepaintMs) {
+            FrameClock::instance().request(this, [this] { repaintDue(); });
+            return;
+        }
+        m_sincePaint.start();
+        update(m_dirty);
+        m_dirty = QRect();
+    }
+
     static constexpr int kRepaintMs = 100;
-    QTimer m_repaintTimer;
-    QRect m_dirty;  // what the next frame repaints
+    QElapsedTimer m_sincePaint;
+    QRect m_dirty;  // what the next repaint paints
 };
 
 class StatusBarImpl : public WndImpl {

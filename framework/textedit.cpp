@@ -20,6 +20,7 @@
 #include <climits>
 #include <cmath>
 
+#include "framework/frameclock.h"
 #include "framework/qtext.h"
 
 namespace {
@@ -28,10 +29,6 @@ namespace {
 constexpr int kMarginLeft = 2;
 constexpr int kMarginRight = 2;
 constexpr int kMarginTop = 1;
-
-// Display refreshes are gathered so that a burst of changes paints once; 30
-// frames a second is plenty for a terminal, and each frame costs a repaint.
-constexpr int kRefreshMs = 30;
 
 constexpr int kFixedOne = 64;
 
@@ -173,9 +170,6 @@ TextEditWidget::TextEditWidget(QWidget* parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
 
-    m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(kRefreshMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &TextEditWidget::refresh);
     connect(&m_blinkTimer, &QTimer::timeout, this, [this] {
         m_caretShown = !m_caretShown;
         viewport()->update(caretRect());
@@ -535,8 +529,8 @@ void TextEditWidget::markSelection()
 
 void TextEditWidget::scheduleRefresh()
 {
-    if (!m_refreshTimer.isActive())
-        m_refreshTimer.start();
+    // A burst of changes is painted once, at the next frame.
+    FrameClock::instance().request(this, [this] { refresh(); });
 }
 
 void TextEditWidget::refresh()

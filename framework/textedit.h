@@ -228,7 +228,6 @@ private:
     int m_dirtyFirst = 0;    // lines to repaint at the next refresh
     int m_dirtyLast = -1;
     QRect m_shownCaret;      // where the caret was drawn
-    QTimer m_refreshTimer{this};
     QTimer m_blinkTimer{this};
     bool m_caretShown = true;
     QString m_preedit;  // input method text being composed

@@ -2,6 +2,7 @@
 // keys, clipboard, signals, and a display that paints at display rate and
 // only what changed. Real widgets, offscreen; fonts are set by pixel size so
 // wrapping does not depend on the screen.
+#include "framework/frameclock.h"
 #include "framework/textedit.h"
 
 #include <QApplication>
@@ -323,14 +324,14 @@ struct PaintRecorder : QObject {
     }
 };
 
-// True when nothing is scheduled that would paint: no timer of the edit runs
-// and no update is waiting in the event queue.
+// True when nothing is scheduled that would paint: no frame is due, no timer
+// of the edit runs and no update is waiting in the event queue.
 bool Quiet(TextEditWidget& edit, PaintRecorder& recorder)
 {
     const size_t before = recorder.regions.size();
     QCoreApplication::processEvents();
     const auto timers = edit.findChildren<QTimer*>();
-    return recorder.regions.size() == before
+    return recorder.regions.size() == before && !FrameClock::instance().pending()
         && std::none_of(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive(); });
 }
 
