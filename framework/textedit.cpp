@@ -139,9 +139,25 @@ private:
 void TextEditWidget::FontMetric::setFont(const QFont& font)
 {
     m_metrics = QFontMetricsF(font);
+    m_raw = QRawFont::fromFont(font);
     m_advance.assign(0x10000, -1);
+    m_glyphs.assign(0x10000, 0);
     // Tab stops every eight average characters, as the classic control has.
     m_tabStop = std::max(kFixedOne, toFixed(8 * m_metrics.averageCharWidth()));
+}
+
+quint32 TextEditWidget::FontMetric::glyph(char16_t c) const
+{
+    quint32& glyph = m_glyphs[c];
+    if (glyph == 0) {
+        const QChar ch(c);
+        int count = 1;
+        quint32 index = 0;
+        const bool found = m_raw.isValid() && m_raw.supportsCharacter(ch)
+            && m_raw.glyphIndexesForChars(&ch, 1, &index, &count) && count == 1 && index != 0;
+        glyph = found ? index : kNoGlyph;
+    }
+    return glyph;
 }
 
 int TextEditWidget::FontMetric::advance(char16_t c) const
@@ -592,9 +608,41 @@ TextEditWidget::ShapedLine& TextEditWidget::shaped(int line)
     const int end = lineEndPos(line);
     const QString text(reinterpret_cast<const QChar*>(m_model.chars().data()) + start, end - start);
     ShapedLine& entry = m_shaped[line];
-    if (entry.layout && entry.text == text)
+    if ((entry.layout || !entry.glyphs.isEmpty() || text.isEmpty()) && entry.text == text)
         return entry;
     entry.text = text;
+    entry.layout.reset();
+    entry.glyphs = QGlyphRun();
+
+    // Glyphs where the layout put the characters: no shaping is needed for
+    // characters the font has, and the caret and the selection stand where
+    // the glyphs are.
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(text.size());
+    positions.reserve(text.size());
+    bool complete = true;
+    int x = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u != u' ' && u != u'\t') {
+            const quint32 glyph = m_metric.glyph(u);
+            if (glyph == FontMetric::kNoGlyph) {
+                complete = false;
+                break;
+            }
+            indexes.append(glyph);
+            positions.append(QPointF(toPixels(x), m_ascent));
+        }
+        x += m_metric.widthAt(u, x);
+    }
+    if (complete) {
+        entry.glyphs.setRawFont(m_metric.rawFont());
+        entry.glyphs.setGlyphIndexes(indexes);
+        entry.glyphs.setPositions(positions);
+        return entry;
+    }
+
     entry.layout = std::make_unique<QTextLayout>(text, m_layoutFont);
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
@@ -640,16 +688,34 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
         const int lineStart = m_layout.lineStart(line);
         const int from = std::max(selStart, lineStart);
         const int to = std::min(selEnd, lineEndPos(line));
-        QList<QTextLayout::FormatRange> selection;
-        if (from < to) {
-            QTextLayout::FormatRange range;
-            range.start = from - lineStart;
-            range.length = to - from;
-            range.format.setBackground(pal.color(group, QPalette::Highlight));
-            range.format.setForeground(pal.color(group, QPalette::HighlightedText));
-            selection.append(range);
+        const ShapedLine& shape = shaped(line);
+        if (shape.layout) {
+            QList<QTextLayout::FormatRange> selection;
+            if (from < to) {
+                QTextLayout::FormatRange range;
+                range.start = from - lineStart;
+                range.length = to - from;
+                range.format.setBackground(pal.color(group, QPalette::Highlight));
+                range.format.setForeground(pal.color(group, QPalette::HighlightedText));
+                selection.append(range);
+            }
+            shape.layout->draw(&painter, QPointF(kMarginLeft, y), selection);
+            continue;
         }
-        shaped(line).layout->draw(&painter, QPointF(kMarginLeft, y), selection);
+        const QPointF origin(kMarginLeft, y);
+        if (!shape.glyphs.isEmpty())
+            painter.drawGlyphRun(origin, shape.glyphs);
+        if (from < to) {
+            const int x0 = textWidth(lineStart, from);
+            const QRectF band(kMarginLeft + toPixels(x0), y, toPixels(textWidth(lineStart, to) - x0), m_lineHeight);
+            painter.save();
+            painter.setClipRect(band, Qt::IntersectClip);
+            painter.fillRect(band, pal.color(group, QPalette::Highlight));
+            painter.setPen(pal.color(group, QPalette::HighlightedText));
+            if (!shape.glyphs.isEmpty())
+                painter.drawGlyphRun(origin, shape.glyphs);
+            painter.restore();
+        }
     }
     // Lines far from the view are shaped again when they come back.
     const int keep = visibleLines();

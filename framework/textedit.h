@@ -27,6 +27,8 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QString>
 #include <QTimer>
 
@@ -133,18 +135,25 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Character widths of the font in 1/64 pixel, measured once each.
+    // Character widths of the font in 1/64 pixel, and the font's own glyph
+    // of each character, each looked up once.
     class FontMetric : public TextMetric {
     public:
+        static constexpr quint32 kNoGlyph = 0xFFFFFFFF;  // the font lacks it
+
         void setFont(const QFont& font);
         int advance(char16_t c) const override;
         int tabStop() const override { return m_tabStop; }
         const QFontMetricsF& metrics() const { return m_metrics; }
+        const QRawFont& rawFont() const { return m_raw; }
+        quint32 glyph(char16_t c) const;
 
     private:
         QFontMetricsF m_metrics{QFont()};
+        QRawFont m_raw;
         int m_tabStop = 64;
-        mutable std::vector<int> m_advance;  // per character, -1 until measured
+        mutable std::vector<int> m_advance;     // per character, -1 until measured
+        mutable std::vector<quint32> m_glyphs;  // per character, 0 until looked up
     };
 
     struct Geometry {
@@ -154,9 +163,12 @@ private:
         bool operator==(const Geometry&) const = default;
     };
 
-    // A line shaped for drawing, kept while its text stays the same.
+    // A line ready to draw, kept while its text stays the same: the font's
+    // glyphs at the layout's positions, or, when the font lacks a character,
+    // a text layout that finds it in another font.
     struct ShapedLine {
         QString text;
+        QGlyphRun glyphs;
         std::unique_ptr<QTextLayout> layout;
     };
 
