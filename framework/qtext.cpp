@@ -18,8 +18,6 @@ constexpr int kLastLead = 0xFE;
 constexpr int kFirstTrail = 0x40;
 constexpr int kTrailCount = 0xFE - kFirstTrail + 1;
 
-bool isTrail(unsigned b) { return AfxGbkIsTrail(b); }
-
 // Code page 936 in both directions, built once from the system's GBK codec.
 // Byte structure (which bytes lead, which trail) is fixed by the code page, so
 // decoding never depends on where a text was cut into pieces.
@@ -42,7 +40,7 @@ public:
             m_reverse[m_euro] = 0x80;
         for (int lead = kFirstLead; lead <= kLastLead; ++lead) {
             for (int trail = kFirstTrail; trail <= 0xFE; ++trail) {
-                if (!isTrail(static_cast<unsigned>(trail)))
+                if (!AfxGbkIsTrail(static_cast<unsigned>(trail)))
                     continue;
                 const char16_t c = pair(lead, trail);
                 if (c != kReplacement && c >= 0x80 && m_reverse[c] == 0)
@@ -67,7 +65,7 @@ private:
         QByteArray bytes;
         std::vector<int> trails;
         for (int trail = kFirstTrail; trail <= 0xFE; ++trail) {
-            if (!isTrail(static_cast<unsigned>(trail)))
+            if (!AfxGbkIsTrail(static_cast<unsigned>(trail)))
                 continue;
             bytes.append(static_cast<char>(lead));
             bytes.append(static_cast<char>(trail));

@@ -66,19 +66,16 @@ QString normaliseLineBreaks(QString text)
     return text;
 }
 
-// A scroll bar that repaints only when what it shows changes, and, while the
-// text grows, at most a few times a second: appending moves its range and
-// value many times a second, and each repaint of a styled bar costs as much
-// as the lines themselves. What the user does to it shows at once.
+// A scroll bar that repaints only what changes in it, and, while the text
+// grows, twice a second at most: appending moves its range and value many
+// times a second, and each repaint of a styled bar costs as much as the lines
+// themselves. What the user does to it shows at once.
 class QuietScrollBar : public QScrollBar {
 public:
     explicit QuietScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent)
     {
         m_later.setSingleShot(true);
-        connect(&m_later, &QTimer::timeout, this, [this] {
-            if (currentLook() != m_painted)
-                update();
-        });
+        connect(&m_later, &QTimer::timeout, this, [this] { repaintChange(); });
     }
 
     // Set while the edit brings the bar up to date with its text.
@@ -87,17 +84,17 @@ public:
 protected:
     void sliderChange(SliderChange change) override
     {
-        if (change == SliderValueChange || change == SliderRangeChange) {
-            if (currentLook() == m_painted)
-                return;
-            const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kFollowMs;
-            if (following && since < kFollowMs) {
-                if (!m_later.isActive())
-                    m_later.start(static_cast<int>(kFollowMs - since));
-                return;
-            }
+        if (change != SliderValueChange && change != SliderRangeChange) {
+            QScrollBar::sliderChange(change);
+            return;
         }
-        QScrollBar::sliderChange(change);
+        const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kFollowMs;
+        if (following && since < kFollowMs) {
+            if (!m_later.isActive() && currentLook() != m_painted)
+                m_later.start(static_cast<int>(kFollowMs - since));
+            return;
+        }
+        repaintChange();
     }
     void paintEvent(QPaintEvent* event) override
     {
@@ -108,7 +105,20 @@ protected:
     }
 
 private:
-    static constexpr qint64 kFollowMs = 250;
+    static constexpr qint64 kFollowMs = 500;
+
+    // A slider that moved repaints where it was and where it is; the arrows
+    // only when one end is reached or left.
+    void repaintChange()
+    {
+        const Look look = currentLook();
+        if (look == m_painted)
+            return;
+        if (look.atMinimum == m_painted.atMinimum && look.atMaximum == m_painted.atMaximum)
+            update(look.slider.united(m_painted.slider));
+        else
+            update();
+    }
 
     // What the style draws from the range and value: the slider, and the
     // arrows that may be drawn disabled at either end.
