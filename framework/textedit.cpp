@@ -556,7 +556,13 @@ void TextEditWidget::markSelection()
 void TextEditWidget::scheduleRefresh()
 {
     // A burst of changes is painted once, at the next frame.
-    FrameClock::instance().request(this, [this] { refresh(); });
+    if (m_refreshRequested)
+        return;
+    m_refreshRequested = true;
+    FrameClock::instance().request(this, [this] {
+        m_refreshRequested = false;
+        refresh();
+    });
 }
 
 void TextEditWidget::refresh()

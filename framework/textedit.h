@@ -240,6 +240,7 @@ private:
     int m_dirtyFirst = 0;    // lines to repaint at the next refresh
     int m_dirtyLast = -1;
     QRect m_shownCaret;      // where the caret was drawn
+    bool m_refreshRequested = false;  // of the frame clock
     QTimer m_blinkTimer{this};
     bool m_caretShown = true;
     QString m_preedit;  // input method text being composed
