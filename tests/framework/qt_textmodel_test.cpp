@@ -108,28 +108,6 @@ TEST(TextModel, RandomChangesMatchAFreshDecoding)
     }
 }
 
-TEST(TextModel, ReportsOnlyTheCharactersThatChanged)
-{
-    TextModel model;
-    model.setBytes("abc\r");
-    // The LF completes the CR: the line break appears, nothing else changes.
-    TextModel::Change change = model.replace(4, 4, "\n");
-    EXPECT_EQ(change.from, 3);
-    EXPECT_EQ(change.removed, 0);
-    EXPECT_EQ(change.inserted, 1);
-    // Another byte after CR LF adds one character.
-    change = model.replace(5, 5, "d");
-    EXPECT_EQ(change.from, 4);
-    EXPECT_EQ(change.removed, 0);
-    EXPECT_EQ(change.inserted, 1);
-    // A byte put between the CR and the LF splits the pair into two breaks.
-    change = model.replace(4, 4, "x");
-    EXPECT_EQ(Shown(model), QStringLiteral("abc\nx\nd"));
-    EXPECT_EQ(change.from, 4);
-    EXPECT_EQ(change.removed, 0);
-    EXPECT_EQ(change.inserted, 2);
-}
-
 // --- Layout ------------------------------------------------------------------
 
 // A Latin character is 1 wide, a character from U+0100 on is 2, tabs stop every 4.
