@@ -411,7 +411,7 @@ public:
     void scheduleRepaint(int part = -1)
     {
         m_dirty |= part < 0 ? rect() : partRect(static_cast<size_t>(part)).adjusted(-1, -2, 1, 1);
-        requestFrame();
+        m_frame.ask();
     }
 
     std::vector<int> rights{-1};
@@ -468,21 +468,10 @@ private:
         return QRect(left, 2, right - left - 2, height() - 3);
     }
 
-    void requestFrame()
-    {
-        if (m_frameRequested)
-            return;
-        m_frameRequested = true;
-        FrameClock::instance().request(this, [this] {
-            m_frameRequested = false;
-            repaintDue();
-        });
-    }
-
     void repaintDue()
     {
         if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kRepaintMs) {
-            requestFrame();
+            m_frame.ask();
             return;
         }
         m_sincePaint.start();
@@ -492,7 +481,7 @@ private:
 
     static constexpr int kRepaintMs = 100;
     QElapsedTimer m_sincePaint;
-    bool m_frameRequested = false;
+    FrameRequest m_frame{this, [this] { repaintDue(); }};
     QRect m_dirty;  // what the next repaint paints
 };
 

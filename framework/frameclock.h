@@ -36,3 +36,28 @@ private:
     std::vector<Request> m_requests;
     QTimer m_timer{this};
 };
+
+// What a window refreshes at a frame. Asking again before that frame costs
+// nothing, so a window may ask at every change.
+class FrameRequest {
+public:
+    FrameRequest(QObject* owner, std::function<void()> refresh) : m_owner(owner), m_refresh(std::move(refresh)) {}
+    FrameRequest(const FrameRequest&) = delete;
+    FrameRequest& operator=(const FrameRequest&) = delete;
+
+    void ask()
+    {
+        if (m_asked)
+            return;
+        m_asked = true;
+        FrameClock::instance().request(m_owner, [this] {
+            m_asked = false;
+            m_refresh();
+        });
+    }
+
+private:
+    QObject* m_owner;
+    std::function<void()> m_refresh;
+    bool m_asked = false;
+};

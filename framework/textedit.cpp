@@ -20,7 +20,6 @@
 #include <climits>
 #include <cmath>
 
-#include "framework/frameclock.h"
 #include "framework/qtext.h"
 
 namespace {
@@ -556,13 +555,7 @@ void TextEditWidget::markSelection()
 void TextEditWidget::scheduleRefresh()
 {
     // A burst of changes is painted once, at the next frame.
-    if (m_refreshRequested)
-        return;
-    m_refreshRequested = true;
-    FrameClock::instance().request(this, [this] {
-        m_refreshRequested = false;
-        refresh();
-    });
+    m_frame.ask();
 }
 
 void TextEditWidget::refresh()

@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/frameclock.h"
 #include "framework/textlayout.h"
 #include "framework/textmodel.h"
 
@@ -240,7 +241,7 @@ private:
     int m_dirtyFirst = 0;    // lines to repaint at the next refresh
     int m_dirtyLast = -1;
     QRect m_shownCaret;      // where the caret was drawn
-    bool m_refreshRequested = false;  // of the frame clock
+    FrameRequest m_frame{this, [this] { refresh(); }};
     QTimer m_blinkTimer{this};
     bool m_caretShown = true;
     QString m_preedit;  // input method text being composed
