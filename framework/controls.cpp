@@ -2,6 +2,7 @@
 // messages the program sends it, and the wrapper classes' members.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,15 +10,16 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QTimer>
 #include <qdrawutil.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "framework/afxqt.h"
+#include "framework/frameclock.h"
 #include "framework/qtext.h"
 #include "framework/textedit.h"
+#include "framework/textmodel.h"
 #include "framework/wndimpl.h"
 
 namespace afx {
@@ -212,42 +214,11 @@ private:
 
 // --- Edits -----------------------------------------------------------------------
 
-// Keeps the bytes the program handed over beside the widget's Unicode text:
-// while the user has not edited, the length and the text are those bytes,
-// O(1) to measure and exact to read back. A user's edit makes the widget's
-// text the truth again (encoded once, on the next read).
-//
-// Insertions continue one another: a text inserted right where the previous
-// insertion ended is decoded as the continuation of it, so a double-byte
-// character handed over one byte at a time shows as that character and a CR
-// LF pair split over two insertions ends one line. Any other change ends the
-// continuation; a lead byte still pending then shows as U+FFFD.
+// The edit messages, in byte positions of the program's code page 936 text.
 class EditImpl : public WndImpl {
 public:
     EditImpl(QWidget* widget, WndImpl* parent, int id, bool multiline)
         : WndImpl(widget, parent, id), m_multiline(multiline) {}
-
-    std::string text() const override
-    {
-        ensureBytes();
-        return m_bytes;
-    }
-
-    void setText(const std::string& bytes) override
-    {
-        AfxDisplayDecoder decoder;
-        QString shown = decoder.decode(bytes);
-        if (decoder.hasPendingLead())
-            shown += decoder.flush();  // a whole text: its last byte completes nothing
-        m_bytes = bytes;
-        m_bytesValid = true;
-        programChange([&] { qSetText(shown); });
-        m_decoder = decoder;
-        m_contValid = true;
-        m_contQ = static_cast<int>(shown.size());
-        m_contB = bytes.size();
-        rememberSelection(0, 0, 0, 0);
-    }
 
     LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
@@ -258,15 +229,14 @@ public:
                 notifyParent(this, EN_CHANGE);  // the platform's single-line edits report it
             return TRUE;
         case WM_GETTEXTLENGTH:
-            ensureBytes();
-            return static_cast<LRESULT>(m_bytes.size());
+            return static_cast<LRESULT>(byteLength());
         case EM_GETLINECOUNT:
-            return qLineCount();
+            return lineCount();
         case EM_SETSEL:
             setSel(static_cast<int>(static_cast<LONG_PTR>(wParam)), static_cast<int>(lParam));
             return 0;
         case EM_GETSEL: {
-            const auto [start, end] = getSel();
+            const auto [start, end] = byteSel();
             if (wParam)
                 *reinterpret_cast<DWORD*>(wParam) = static_cast<DWORD>(start);
             if (lParam)
@@ -274,16 +244,16 @@ public:
             return start > 0xFFFF || end > 0xFFFF ? -1 : static_cast<LRESULT>(start | end << 16);
         }
         case EM_REPLACESEL:
-            replaceSel(lParam ? reinterpret_cast<const char*>(lParam) : "");
+            replaceByteSel(lParam ? reinterpret_cast<const char*>(lParam) : "");
             notifyParent(this, EN_CHANGE);
             return 0;
         case EM_SCROLLCARET:
-            qScrollCaret();
+            scrollCaret();
             return TRUE;
         case EM_LINESCROLL:
             if (!m_multiline)
                 return FALSE;
-            qScrollLines(static_cast<int>(lParam));
+            scrollLines(static_cast<int>(lParam));
             return TRUE;
         default:
             return WndImpl::classProc(msg, wParam, lParam);
@@ -292,255 +262,132 @@ public:
     CWnd* makeWrapper() const override { return new CEdit; }
 
 protected:
-    virtual QString qText() const = 0;
-    virtual void qSetText(const QString& text) = 0;
-    virtual int qLength() const = 0;
-    virtual int qSelStart() const = 0;
-    virtual int qSelEnd() const = 0;
-    virtual void qSetSel(int start, int end) = 0;
-    virtual void qReplaceSel(const QString& text) = 0;
-    virtual int qLineCount() const = 0;
-    virtual void qScrollCaret() = 0;
-    virtual void qScrollLines(int lines) = 0;
-
-    // After a change the user made to the widget's text.
-    void userChanged()
-    {
-        if (m_programChange)
-            return;
-        flushPending();
-        m_bytesValid = false;
-        m_selKnown = false;
-        notifyParent(this, EN_CHANGE);
-    }
+    virtual size_t byteLength() const = 0;
+    virtual std::pair<size_t, size_t> byteSel() const = 0;
+    virtual void setByteSel(size_t start, size_t end) = 0;
+    virtual void replaceByteSel(std::string_view bytes) = 0;
+    virtual int lineCount() const = 0;
+    virtual void scrollCaret() = 0;
+    virtual void scrollLines(int lines) = 0;
 
 private:
-    template <typename F>
-    void programChange(F change)
-    {
-        const bool outer = m_programChange;
-        m_programChange = true;
-        change();
-        m_programChange = outer;
-    }
-
-    void ensureBytes() const
-    {
-        if (m_bytesValid)
-            return;
-        m_bytes = AfxBytesFromQString(qText());
-        m_bytesValid = true;
-    }
-
-    void rememberSelection(int qs, int qe, size_t bs, size_t be)
-    {
-        m_selKnown = true;
-        m_selQs = qs;
-        m_selQe = qe;
-        m_selBs = bs;
-        m_selBe = be;
-    }
-
-    // Ends the continuation; a pending lead byte shows as U+FFFD where it
-    // stands, and the selection moves with the text after it.
-    void flushPending()
-    {
-        if (m_contValid && m_decoder.hasPendingLead()) {
-            const QString shown = m_decoder.flush();
-            const int at = std::min(m_contQ, qLength());
-            const int s = qSelStart();
-            const int e = qSelEnd();
-            const int n = static_cast<int>(shown.size());
-            programChange([&] {
-                qSetSel(at, at);
-                qReplaceSel(shown);
-                qSetSel(s >= at ? s + n : s, e >= at ? e + n : e);
-            });
-            if (m_selKnown) {
-                m_selQs += m_selQs >= at ? n : 0;
-                m_selQe += m_selQe >= at ? n : 0;
-            }
-        }
-        m_contValid = false;
-        m_decoder.reset();
-    }
-
-    int qPosForByte(size_t b) const
-    {
-        ensureBytes();
-        if (b >= m_bytes.size())
-            return qLength();
-        AfxDisplayDecoder decoder;
-        return static_cast<int>(decoder.decode(std::string_view(m_bytes).substr(0, b)).size());
-    }
-
-    size_t byteForQPos(int q) const
-    {
-        ensureBytes();
-        if (q >= qLength())
-            return m_bytes.size();
-        AfxDisplayDecoder decoder;
-        size_t b = 0;
-        int count = 0;
-        while (b < m_bytes.size() && count < q) {
-            count += static_cast<int>(decoder.decode(std::string_view(m_bytes).substr(b, 1)).size());
-            ++b;
-        }
-        return b;
-    }
-
     void setSel(int start, int end)
     {
-        ensureBytes();
-        const size_t length = m_bytes.size();
         if (start == -1) {
-            // Deselects; the caret stays.
-            const int q = qSelEnd();
-            programChange([&] { qSetSel(q, q); });
-            const size_t b = byteForQPos(q);
-            rememberSelection(q, q, b, b);
+            const size_t caret = byteSel().second;  // deselects; the caret stays
+            setByteSel(caret, caret);
             return;
         }
-        const size_t bs = start < 0 ? length : std::min(static_cast<size_t>(start), length);
-        const size_t be = end < 0 ? length : std::min(static_cast<size_t>(end), length);
-        if (!(m_contValid && bs == be && bs == m_contB))
-            flushPending();  // a selection elsewhere
-        const int qs = qPosForByte(bs);
-        const int qe = qPosForByte(be);
-        programChange([&] { qSetSel(qs, qe); });
-        rememberSelection(qs, qe, bs, be);
-    }
-
-    std::pair<size_t, size_t> getSel() const
-    {
-        ensureBytes();
-        const int qs = qSelStart();
-        const int qe = qSelEnd();
-        if (m_selKnown && qs == m_selQs && qe == m_selQe)
-            return {m_selBs, m_selBe};
-        return {byteForQPos(qs), byteForQPos(qe)};
-    }
-
-    void replaceSel(const char* text)
-    {
-        ensureBytes();
-        int qs = qSelStart();
-        int qe = qSelEnd();
-        const bool continuing = m_contValid && m_selKnown && qs == qe && qs == m_selQs && qe == m_selQe &&
-                                qs == m_contQ && m_selBs == m_contB && m_selBe == m_contB;
-        size_t bs = m_contB;
-        size_t be = m_contB;
-        if (!continuing) {
-            flushPending();
-            qs = qSelStart();
-            qe = qSelEnd();
-            const bool known = m_selKnown && qs == m_selQs && qe == m_selQe;
-            bs = known ? m_selBs : byteForQPos(qs);
-            be = known ? m_selBe : byteForQPos(qe);
-        }
-        const size_t n = std::strlen(text);
-        const QString shown = m_decoder.decode(std::string_view(text, n));
-        programChange([&] {
-            qSetSel(qs, qe);
-            qReplaceSel(shown);
-        });
-        m_bytes.replace(bs, be - bs, text, n);
-        m_contValid = true;
-        m_contQ = qs + static_cast<int>(shown.size());
-        m_contB = bs + n;
-        rememberSelection(m_contQ, m_contQ, m_contB, m_contB);
+        const size_t length = byteLength();
+        setByteSel(start < 0 ? length : std::min(static_cast<size_t>(start), length),
+                   end < 0 ? length : std::min(static_cast<size_t>(end), length));
     }
 
     bool m_multiline;
-    bool m_programChange = false;
-
-    mutable std::string m_bytes;
-    mutable bool m_bytesValid = true;
-
-    AfxDisplayDecoder m_decoder;  // state after the last insertion
-    bool m_contValid = false;
-    int m_contQ = 0;     // where the last insertion ended, in the widget
-    size_t m_contB = 0;  // and in the bytes
-
-    bool m_selKnown = false;  // the selection the program last set, both ways
-    int m_selQs = 0;
-    int m_selQe = 0;
-    size_t m_selBs = 0;
-    size_t m_selBe = 0;
 };
 
+// A single-line edit keeps the bytes it was given until the user edits it;
+// then its shown text is the truth, encoded on the next read.
 class LineEditImpl : public EditImpl {
 public:
     LineEditImpl(QLineEdit* edit, WndImpl* parent, int id) : EditImpl(edit, parent, id, false), m_edit(edit)
     {
         const HWND self = hwnd();
         QObject::connect(edit, &QLineEdit::textEdited, &m_context, [self] {
-            if (auto* wnd = static_cast<LineEditImpl*>(lookup(self)))
-                wnd->userChanged();
+            if (auto* wnd = static_cast<LineEditImpl*>(lookup(self))) {
+                wnd->m_bytesValid = false;
+                notifyParent(wnd, EN_CHANGE);
+            }
         });
     }
 
+    std::string text() const override
+    {
+        if (!m_bytesValid) {
+            m_bytes = AfxBytesFromQString(m_edit->text());
+            m_bytesValid = true;
+        }
+        return m_bytes;
+    }
+    void setText(const std::string& bytes) override
+    {
+        m_bytes = bytes;
+        m_bytesValid = true;
+        m_edit->setText(AfxQStringFromBytes(bytes));
+    }
+
 protected:
-    QString qText() const override { return m_edit->text(); }
-    void qSetText(const QString& text) override { m_edit->setText(text); }
-    int qLength() const override { return static_cast<int>(m_edit->text().size()); }
-    int qSelStart() const override
+    size_t byteLength() const override { return text().size(); }
+    std::pair<size_t, size_t> byteSel() const override
     {
-        return m_edit->hasSelectedText() ? m_edit->selectionStart() : m_edit->cursorPosition();
+        const TextModel model = positions();
+        const int caret = m_edit->cursorPosition();
+        const int start = m_edit->hasSelectedText() ? m_edit->selectionStart() : caret;
+        const int end = m_edit->hasSelectedText() ? m_edit->selectionEnd() : caret;
+        return {model.byteAt(start), model.byteAt(end)};
     }
-    int qSelEnd() const override
+    void setByteSel(size_t start, size_t end) override
     {
-        return m_edit->hasSelectedText() ? m_edit->selectionEnd() : m_edit->cursorPosition();
-    }
-    void qSetSel(int start, int end) override
-    {
-        if (start == end)
-            m_edit->setCursorPosition(start);
+        const TextModel model = positions();
+        const int from = model.charAt(start);
+        const int to = model.charAt(end);
+        if (from == to)
+            m_edit->setCursorPosition(to);
         else
-            m_edit->setSelection(start, end - start);
+            m_edit->setSelection(from, to - from);
     }
-    void qReplaceSel(const QString& text) override { m_edit->insert(text); }
-    int qLineCount() const override { return 1; }
-    void qScrollCaret() override {}  // a line edit keeps its caret in view itself
-    void qScrollLines(int) override {}
+    void replaceByteSel(std::string_view bytes) override
+    {
+        const auto [start, end] = byteSel();
+        std::string all = text();
+        all.replace(start, end - start, bytes);
+        setText(all);
+        m_edit->setCursorPosition(positions().charAt(start + bytes.size()));
+    }
+    int lineCount() const override { return 1; }
+    void scrollCaret() override {}  // a line edit keeps its caret in view itself
+    void scrollLines(int) override {}
 
 private:
+    // Byte and character positions of the (short) text.
+    TextModel positions() const
+    {
+        TextModel model;
+        model.setBytes(text());
+        return model;
+    }
+
     QLineEdit* m_edit;
+    mutable std::string m_bytes;
+    mutable bool m_bytesValid = true;
 };
 
+// The multi-line edit's widget holds the bytes and answers in byte positions.
 class MultiEditImpl : public EditImpl {
 public:
     MultiEditImpl(TextEditWidget* edit, WndImpl* parent, int id) : EditImpl(edit, parent, id, true), m_edit(edit)
     {
         const HWND self = hwnd();
         QObject::connect(edit, &TextEditWidget::userEdited, &m_context, [self] {
-            if (auto* wnd = static_cast<MultiEditImpl*>(lookup(self)))
-                wnd->m_userEdit = true;
-        });
-        QObject::connect(edit, &TextEditWidget::textChanged, &m_context, [self] {
-            auto* wnd = static_cast<MultiEditImpl*>(lookup(self));
-            if (wnd && wnd->m_userEdit) {
-                wnd->m_userEdit = false;
-                wnd->userChanged();
-            }
+            if (WndImpl* wnd = lookup(self))
+                notifyParent(wnd, EN_CHANGE);
         });
     }
 
+    std::string text() const override { return m_edit->bytes(); }
+    void setText(const std::string& bytes) override { m_edit->setBytes(bytes); }
+
 protected:
-    QString qText() const override { return m_edit->text(); }
-    void qSetText(const QString& text) override { m_edit->setText(text); }
-    int qLength() const override { return m_edit->length(); }
-    int qSelStart() const override { return m_edit->selectionStart(); }
-    int qSelEnd() const override { return m_edit->selectionEnd(); }
-    void qSetSel(int start, int end) override { m_edit->setSelection(start, end); }
-    void qReplaceSel(const QString& text) override { m_edit->replaceSelection(text); }
-    int qLineCount() const override { return m_edit->lineCount(); }
-    void qScrollCaret() override { m_edit->scrollToCaret(); }
-    void qScrollLines(int lines) override { m_edit->scrollLines(lines); }
+    size_t byteLength() const override { return m_edit->byteLength(); }
+    std::pair<size_t, size_t> byteSel() const override { return m_edit->byteSelection(); }
+    void setByteSel(size_t start, size_t end) override { m_edit->setByteSelection(start, end); }
+    void replaceByteSel(std::string_view bytes) override { m_edit->replaceByteSelection(bytes); }
+    int lineCount() const override { return m_edit->lineCount(); }
+    void scrollCaret() override { m_edit->scrollToCaret(); }
+    void scrollLines(int lines) override { m_edit->scrollLines(lines); }
 
 private:
     TextEditWidget* m_edit;
-    bool m_userEdit = false;  // the next change of the text is the user's
 };
 
 // --- Status bar ------------------------------------------------------------------
@@ -554,22 +401,17 @@ public:
         // The bar paints all of itself, so a change of its texts does not
         // repaint the dialog beneath it too.
         setAttribute(Qt::WA_OpaquePaintEvent);
-        // A counter shown here may change with every received byte; the
-        // texts change at once, the bar is painted at display rate.
-        m_repaintTimer.setSingleShot(true);
-        m_repaintTimer.setInterval(kRepaintMs);
-        connect(&m_repaintTimer, &QTimer::timeout, this, [this] {
-            update(m_dirty);
-            m_dirty = QRect();
-        });
     }
 
     // Repaints the part (or, with -1, the whole bar) at the next frame.
+    // Repaints the part (or, with -1, the whole bar) at a frame. A counter
+    // shown here may change with every received byte; the texts change at
+    // once, the bar is painted ten times a second at most: enough to read a
+    // count by, and each paint of a text costs.
     void scheduleRepaint(int part = -1)
     {
         m_dirty |= part < 0 ? rect() : partRect(static_cast<size_t>(part)).adjusted(-1, -2, 1, 1);
-        if (!m_repaintTimer.isActive())
-            m_repaintTimer.start();
+        m_frame.ask();
     }
 
     std::vector<int> rights{-1};
@@ -602,9 +444,16 @@ protected:
             if (!(type & SBT_NOBORDERS))
                 qDrawShadePanel(&painter, part, palette(), !(type & SBT_POPOUT), 1);
             if (i < texts.size()) {
+                // A text longer than its part is cut at the part's edge. One
+                // line drawn at a point needs no text layout, which the count
+                // changing every frame would otherwise pay for each time.
                 const QRect inner = part.adjusted(3, 0, -3, 0);
-                painter.drawText(inner, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-                                 fontMetrics().elidedText(texts[i], Qt::ElideRight, inner.width()));
+                const QFontMetrics metrics = fontMetrics();
+                const int baseline = inner.top() + (inner.height() + metrics.ascent() - metrics.descent()) / 2;
+                painter.save();
+                painter.setClipRect(inner, Qt::IntersectClip);
+                painter.drawText(QPoint(inner.left(), baseline), texts[i]);
+                painter.restore();
             }
         }
     }
@@ -619,9 +468,21 @@ private:
         return QRect(left, 2, right - left - 2, height() - 3);
     }
 
-    static constexpr int kRepaintMs = 30;
-    QTimer m_repaintTimer;
-    QRect m_dirty;  // what the next frame repaints
+    void repaintDue()
+    {
+        if (m_sincePaint.isValid() && m_sincePaint.elapsed() < kRepaintMs) {
+            m_frame.ask();
+            return;
+        }
+        m_sincePaint.start();
+        update(m_dirty);
+        m_dirty = QRect();
+    }
+
+    static constexpr int kRepaintMs = 100;
+    QElapsedTimer m_sincePaint;
+    FrameRequest m_frame{this, [this] { repaintDue(); }};
+    QRect m_dirty;  // what the next repaint paints
 };
 
 class StatusBarImpl : public WndImpl {
@@ -651,9 +512,14 @@ public:
             if (part == 0xFF)
                 return FALSE;  // the simple mode is not provided
             grow(part);
-            m_bytes[static_cast<size_t>(part)] = lParam ? reinterpret_cast<const char*>(lParam) : "";
-            m_bar->texts[static_cast<size_t>(part)] = AfxQStringFromBytes(m_bytes[static_cast<size_t>(part)]);
-            m_bar->types[static_cast<size_t>(part)] = static_cast<int>(wParam & 0xFF00);
+            const size_t i = static_cast<size_t>(part);
+            const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
+            const int type = static_cast<int>(wParam & 0xFF00);
+            if (m_bytes[i] == text && m_bar->types[i] == type)
+                return TRUE;  // nothing to paint
+            m_bytes[i] = text;
+            m_bar->texts[i] = AfxQStringFromBytes(m_bytes[i]);
+            m_bar->types[i] = type;
             m_bar->scheduleRepaint(part);
             return TRUE;
         }

@@ -1,5 +1,8 @@
 #include "framework/qtext.h"
 
+#include "framework/gbk.h"
+#include "framework/textmodel.h"
+
 #include <QStringDecoder>
 #include <QtGlobal>
 
@@ -14,9 +17,6 @@ constexpr int kFirstLead = 0x81;
 constexpr int kLastLead = 0xFE;
 constexpr int kFirstTrail = 0x40;
 constexpr int kTrailCount = 0xFE - kFirstTrail + 1;
-
-bool isLead(unsigned b) { return b >= kFirstLead && b <= kLastLead; }
-bool isTrail(unsigned b) { return b >= kFirstTrail && b <= 0xFE && b != 0x7F; }
 
 // Code page 936 in both directions, built once from the system's GBK codec.
 // Byte structure (which bytes lead, which trail) is fixed by the code page, so
@@ -40,7 +40,7 @@ public:
             m_reverse[m_euro] = 0x80;
         for (int lead = kFirstLead; lead <= kLastLead; ++lead) {
             for (int trail = kFirstTrail; trail <= 0xFE; ++trail) {
-                if (!isTrail(static_cast<unsigned>(trail)))
+                if (!AfxGbkIsTrail(static_cast<unsigned>(trail)))
                     continue;
                 const char16_t c = pair(lead, trail);
                 if (c != kReplacement && c >= 0x80 && m_reverse[c] == 0)
@@ -65,7 +65,7 @@ private:
         QByteArray bytes;
         std::vector<int> trails;
         for (int trail = kFirstTrail; trail <= 0xFE; ++trail) {
-            if (!isTrail(static_cast<unsigned>(trail)))
+            if (!AfxGbkIsTrail(static_cast<unsigned>(trail)))
                 continue;
             bytes.append(static_cast<char>(lead));
             bytes.append(static_cast<char>(trail));
@@ -107,67 +107,26 @@ const Gbk& gbk()
 
 }  // namespace
 
-QString AfxDisplayDecoder::decode(std::string_view bytes)
+char16_t AfxGbkPair(unsigned lead, unsigned trail)
 {
-    const Gbk& table = gbk();
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
-    for (char ch : bytes) {
-        const unsigned b = static_cast<unsigned char>(ch);
-        if (m_pendingLead >= 0) {
-            const unsigned lead = static_cast<unsigned>(m_pendingLead);
-            m_pendingLead = -1;
-            if (isTrail(b)) {
-                out += QChar(table.pair(lead, b));
-                m_afterCR = false;
-                continue;
-            }
-            // A stray lead byte: one replacement, then this byte on its own.
-            out += QChar(kReplacement);
-        }
-        if (b == '\n') {
-            if (!m_afterCR)
-                out += QChar(u'\n');
-            m_afterCR = false;
-            continue;
-        }
-        m_afterCR = false;
-        if (b == '\r') {
-            out += QChar(u'\n');
-            m_afterCR = true;
-        } else if (b == '\t') {
-            out += QChar(u'\t');
-        } else if (b < 0x20) {
-            out += QChar(static_cast<char16_t>(0x2400 + b));
-        } else if (b == 0x7F) {
-            out += QChar(static_cast<char16_t>(0x2421));
-        } else if (b < 0x80) {
-            out += QChar(static_cast<char16_t>(b));
-        } else if (b == 0x80) {
-            out += QChar(table.euro());
-        } else if (isLead(b)) {
-            m_pendingLead = static_cast<int>(b);
-        } else {
-            out += QChar(kReplacement);
-        }
-    }
-    return out;
+    return gbk().pair(lead, trail);
 }
 
-QString AfxDisplayDecoder::flush()
+char16_t AfxGbkEuro()
 {
-    m_afterCR = false;
-    if (m_pendingLead < 0)
-        return QString();
-    m_pendingLead = -1;
-    return QString(QChar(kReplacement));
+    return gbk().euro();
 }
 
 QString AfxQStringFromBytes(std::string_view bytes)
 {
-    AfxDisplayDecoder decoder;
-    QString text = decoder.decode(bytes);
-    text += decoder.flush();
+    QString text;
+    text.reserve(static_cast<qsizetype>(bytes.size()));
+    while (!bytes.empty()) {
+        char16_t c = 0;
+        const size_t n = AfxDecodeChar(bytes, true, &c);
+        text += QChar(c);
+        bytes.remove_prefix(n);
+    }
     return text;
 }
 

@@ -1,6 +1,7 @@
 #include "framework/textedit.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QGuiApplication>
@@ -12,9 +13,14 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleHints>
+#include <QStyleOptionSlider>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+
+#include "framework/qtext.h"
 
 namespace {
 
@@ -22,10 +28,6 @@ namespace {
 constexpr int kMarginLeft = 2;
 constexpr int kMarginRight = 2;
 constexpr int kMarginTop = 1;
-
-// Display refreshes are gathered so that a burst of changes paints once; 30
-// frames a second is plenty for a terminal, and each frame costs a repaint.
-constexpr int kRefreshMs = 30;
 
 constexpr int kFixedOne = 64;
 
@@ -44,12 +46,6 @@ bool isBlank(QChar c)
     return c == u' ' || c == u'\t';
 }
 
-// Characters drawn as nothing: a glyph for them would be the font's guess.
-bool isInvisible(QChar c)
-{
-    return c.category() == QChar::Other_Control;
-}
-
 // Classes for word moves and double-click selection.
 int charClass(QChar c)
 {
@@ -57,7 +53,7 @@ int charClass(QChar c)
         return 3;
     if (isBlank(c))
         return 0;
-    if (c.isLetterOrNumber() || c == u'_' || c.isSurrogate())
+    if (c.isLetterOrNumber() || c == u'_')
         return 1;
     return 2;
 }
@@ -69,25 +65,136 @@ QString normaliseLineBreaks(QString text)
     return text;
 }
 
+// A scroll bar that repaints only what changes in it, and, while the text
+// grows, twice a second at most: appending moves its range and value many
+// times a second, and each repaint of a styled bar costs as much as the lines
+// themselves. What the user does to it shows at once.
+class QuietScrollBar : public QScrollBar {
+public:
+    explicit QuietScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent)
+    {
+        m_later.setSingleShot(true);
+        connect(&m_later, &QTimer::timeout, this, [this] { repaintChange(); });
+    }
+
+    // Set while the edit brings the bar up to date with its text.
+    bool following = false;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderValueChange && change != SliderRangeChange) {
+            QScrollBar::sliderChange(change);
+            return;
+        }
+        const qint64 since = m_sincePaint.isValid() ? m_sincePaint.elapsed() : kFollowMs;
+        if (following && since < kFollowMs) {
+            if (!m_later.isActive() && currentLook() != m_painted)
+                m_later.start(static_cast<int>(kFollowMs - since));
+            return;
+        }
+        repaintChange();
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        m_painted = currentLook();
+        m_sincePaint.start();
+        m_later.stop();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    static constexpr qint64 kFollowMs = 500;
+
+    // A slider that moved repaints where it was and where it is; the arrows
+    // only when one end is reached or left.
+    void repaintChange()
+    {
+        const Look look = currentLook();
+        if (look == m_painted)
+            return;
+        if (look.atMinimum == m_painted.atMinimum && look.atMaximum == m_painted.atMaximum)
+            update(look.slider.united(m_painted.slider));
+        else
+            update();
+    }
+
+    // What the style draws from the range and value: the slider, and the
+    // arrows that may be drawn disabled at either end.
+    struct Look {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look currentLook() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_painted;
+    QElapsedTimer m_sincePaint;
+    QTimer m_later{this};
+};
+
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Metric
+
+void TextEditWidget::FontMetric::setFont(const QFont& font)
+{
+    m_metrics = QFontMetricsF(font);
+    m_raw = QRawFont::fromFont(font);
+    m_advance.assign(0x10000, -1);
+    m_glyphs.assign(0x10000, 0);
+    // Tab stops every eight average characters, as the classic control has.
+    m_tabStop = std::max(kFixedOne, toFixed(8 * m_metrics.averageCharWidth()));
+}
+
+quint32 TextEditWidget::FontMetric::glyph(char16_t c) const
+{
+    quint32& glyph = m_glyphs[c];
+    if (glyph == 0) {
+        const QChar ch(c);
+        int count = 1;
+        quint32 index = 0;
+        const bool found = m_raw.isValid() && m_raw.supportsCharacter(ch)
+            && m_raw.glyphIndexesForChars(&ch, 1, &index, &count) && count == 1 && index != 0;
+        glyph = found ? index : kNoGlyph;
+    }
+    return glyph;
+}
+
+int TextEditWidget::FontMetric::advance(char16_t c) const
+{
+    int& advance = m_advance[c];
+    if (advance < 0)
+        advance = toFixed(m_metrics.horizontalAdvance(QChar(c)));
+    return advance;
+}
+
+// ---------------------------------------------------------------------------
 
 TextEditWidget::TextEditWidget(QWidget* parent)
     : QAbstractScrollArea(parent)
 {
-    m_paras.emplace_back();
+    setVerticalScrollBar(new QuietScrollBar(this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The bar paints every pixel it covers; saying so spares the group box
     // and dialog behind it a repaint on every frame while bytes arrive.
     verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // So does the text: a repainted line does not repaint what lies behind.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
 
-    m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(kRefreshMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &TextEditWidget::refresh);
     connect(&m_blinkTimer, &QTimer::timeout, this, [this] {
         m_caretShown = !m_caretShown;
         viewport()->update(caretRect());
@@ -110,12 +217,10 @@ bool TextEditWidget::updateLayoutInputs()
         m_layoutFont = font();
         // Drawn lines must be exactly as wide as their characters added up.
         m_layoutFont.setKerning(false);
-        m_metrics = QFontMetricsF(m_layoutFont);
-        m_advance.assign(0x10000, -1);
-        m_lineHeight = std::max(1, static_cast<int>(std::ceil(m_metrics.height())));
-        m_ascent = static_cast<int>(std::ceil(m_metrics.ascent()));
-        // Tab stops every eight average characters, as the classic control has.
-        m_tabWidth = std::max(kFixedOne, toFixed(8 * m_metrics.averageCharWidth()));
+        m_metric.setFont(m_layoutFont);
+        m_lineHeight = std::max(1, static_cast<int>(std::ceil(m_metric.metrics().height())));
+        m_ascent = static_cast<int>(std::ceil(m_metric.metrics().ascent()));
+        m_shaped.clear();
         m_fontDirty = false;
     }
     m_geometry = geometry;
@@ -129,7 +234,7 @@ bool TextEditWidget::updateLayoutInputs()
             scrollBar += style()->pixelMetric(QStyle::PM_ScrollView_ScrollBarSpacing, nullptr, this);
     }
     const int pixels = geometry.width - 2 * geometry.frameWidth - scrollBar - kMarginLeft - kMarginRight;
-    const Fixed wrapWidth = std::max(0, pixels) * kFixedOne;
+    const int wrapWidth = std::max(0, pixels) * kFixedOne;
     if (wrapWidth == m_wrapWidth && !fontChanged)
         return false;
     m_wrapWidth = wrapWidth;
@@ -140,325 +245,133 @@ void TextEditWidget::ensureLayout()
 {
     // A hidden widget gets no resize events, yet its lines must be counted
     // at its current width: compare the inputs on every use instead.
-    if (updateLayoutInputs())
-        relayoutAll();
-}
-
-void TextEditWidget::relayoutAll()
-{
-    m_paras.clear();
-    const QChar* text = m_text.constData();
-    const int size = length();
-    int start = 0;
-    int line = 0;
-    for (;;) {
-        const int end = static_cast<int>(std::find(text + start, text + size, u'\n') - text);
-        Paragraph& para = m_paras.emplace_back();
-        para.start = start;
-        para.length = end - start;
-        para.firstLine = line;
-        layoutParagraph(para);
-        line += para.lineCount();
-        if (end == size)
-            break;
-        start = end + 1;
-    }
-    m_lineCount = line;
+    if (!updateLayoutInputs())
+        return;
+    m_layout.reset(m_model.chars(), m_metric, m_wrapWidth);
+    markLines(0, INT_MAX);
     scheduleRefresh();
 }
 
-TextEditWidget::Fixed TextEditWidget::charWidth(const QChar* paragraph, int offset, Fixed x) const
-{
-    const QChar c = paragraph[offset];
-    if (c == u'\t')
-        return m_tabWidth - x % m_tabWidth;
-    if (c.isHighSurrogate())
-        return 0;  // the pair's width goes to its low half
-    if (c.isLowSurrogate()) {
-        if (offset > 0 && paragraph[offset - 1].isHighSurrogate())
-            return toFixed(m_metrics.horizontalAdvance(QString(paragraph + offset - 1, 2)));
-        return toFixed(m_metrics.horizontalAdvance(QChar(QChar::ReplacementCharacter)));
-    }
-    Fixed& advance = m_advance[c.unicode()];
-    if (advance < 0)
-        advance = toFixed(m_metrics.horizontalAdvance(c));
-    return advance;
-}
-
-TextEditWidget::Fixed TextEditWidget::textWidth(const QChar* paragraph, int from, int to) const
-{
-    Fixed x = 0;
-    for (int i = from; i < to; ++i)
-        x += charWidth(paragraph, i, x);
-    return x;
-}
-
-// Where a line broken inside a word starts: at `offset`, unless that would
-// split a surrogate pair.
-int TextEditWidget::breakBefore(const QChar* paragraph, int lineStart, int offset) const
-{
-    if (offset - 1 > lineStart && paragraph[offset].isLowSurrogate()
-        && paragraph[offset - 1].isHighSurrogate())
-        return offset - 1;
-    return offset;
-}
-
-// Lays out a whole paragraph, word by word. Appending goes through
-// appendToLastParagraph() instead, character by character; both must agree.
-void TextEditWidget::layoutParagraph(Paragraph& para) const
-{
-    const QChar* p = m_text.constData() + para.start;
-    const int n = para.length;
-    const Fixed width = m_wrapWidth;
-    para.lineStarts.assign(1, 0);
-    int lineStart = 0;
-    Fixed x = 0;
-    int breakAfter = -1;
-    Fixed widthAtBreak = 0;
-    int i = 0;
-    while (i < n) {
-        if (isBlank(p[i])) {
-            // Blanks never wrap: they hang past the edge.
-            x += charWidth(p, i, x);
-            breakAfter = ++i;
-            widthAtBreak = x;
-            continue;
-        }
-        int j = i;
-        Fixed wordWidth = 0;
-        for (; j < n && !isBlank(p[j]); ++j)
-            wordWidth += charWidth(p, j, 0);
-        if (x + wordWidth <= width) {
-            x += wordWidth;
-            i = j;
-            continue;
-        }
-        if (i > lineStart) {
-            lineStart = i;
-            para.lineStarts.push_back(lineStart);
-            x = 0;
-            breakAfter = -1;
-        }
-        // The word is wider than the rest of the line: break it where it overflows.
-        for (int k = i; k < j; ++k) {
-            const Fixed w = charWidth(p, k, x);
-            if (x + w > width && k > lineStart) {
-                lineStart = breakBefore(p, lineStart, k);
-                para.lineStarts.push_back(lineStart);
-                x = textWidth(p, lineStart, k);
-            }
-            x += w;
-        }
-        i = j;
-    }
-    para.lastWidth = x;
-    para.breakAfter = breakAfter;
-    para.widthAtBreak = widthAtBreak;
-}
-
-// Lays out `count` characters just appended to the last paragraph, going on
-// from the state its last line was left in.
-void TextEditWidget::appendToLastParagraph(int count)
-{
-    Paragraph& para = m_paras.back();
-    const QChar* p = m_text.constData() + para.start;
-    const Fixed width = m_wrapWidth;
-    const int linesBefore = para.lineCount();
-    int lineStart = para.lineStarts.back();
-    Fixed x = para.lastWidth;
-    int breakAfter = para.breakAfter;
-    Fixed widthAtBreak = para.widthAtBreak;
-    const int end = para.length + count;
-    for (int i = para.length; i < end; ++i) {
-        const Fixed w = charWidth(p, i, x);
-        if (isBlank(p[i])) {
-            x += w;
-            breakAfter = i + 1;
-            widthAtBreak = x;
-            continue;
-        }
-        if (x + w > width && i > lineStart) {
-            if (breakAfter > lineStart) {
-                // Move the word begun after the last blank to a new line.
-                lineStart = breakAfter;
-                para.lineStarts.push_back(lineStart);
-                x -= widthAtBreak;
-                breakAfter = -1;
-            }
-            if (x + w > width && i > lineStart) {
-                lineStart = breakBefore(p, lineStart, i);
-                para.lineStarts.push_back(lineStart);
-                x = textWidth(p, lineStart, i);
-            }
-        }
-        x += w;
-    }
-    para.length = end;
-    para.lastWidth = x;
-    para.breakAfter = breakAfter;
-    para.widthAtBreak = widthAtBreak;
-    m_lineCount += para.lineCount() - linesBefore;
-}
-
-void TextEditWidget::renumberFrom(size_t index)
-{
-    int line = index == 0 ? 0 : m_paras[index - 1].firstLine + m_paras[index - 1].lineCount();
-    for (size_t i = index; i < m_paras.size(); ++i) {
-        m_paras[i].firstLine = line;
-        line += m_paras[i].lineCount();
-    }
-    m_lineCount = line;
-}
-
-void TextEditWidget::replaceRange(int start, int end, const QString& text)
+// Every change of the text goes through here: the model, then the lines.
+void TextEditWidget::replaceBytes(size_t from, size_t to, std::string_view bytes)
 {
     ensureLayout();
-    const int size = length();
-    if (start == size && end == size) {
-        // Appending, the common case: only the last line is laid out.
-        m_text.append(text);
-        const QChar* chars = text.constData();
-        const int count = static_cast<int>(text.size());
-        int from = 0;
-        for (int i = 0; i <= count; ++i) {
-            if (i < count && chars[i] != u'\n')
-                continue;
-            if (i > from)
-                appendToLastParagraph(i - from);
-            if (i < count) {
-                const int firstLine = m_paras.back().firstLine + m_paras.back().lineCount();
-                Paragraph& next = m_paras.emplace_back();
-                next.start = size + i + 1;
-                next.firstLine = firstLine;
-                ++m_lineCount;
-            }
-            from = i + 1;
-        }
-        return;
-    }
+    const TextModel::Change change = m_model.replace(from, to, bytes);
+    const TextLayout::Damage damage = m_layout.update(m_model.chars(), m_metric, change);
+    if (change.removed != 0 || change.inserted != 0)
+        markLines(damage.first, damage.toEnd ? INT_MAX : damage.last);
+    m_byteSelection.anchor = -1;
+    scheduleRefresh();
+    if (change.removed != 0 || change.inserted != 0)
+        emit textReplaced(change.from, change.removed, change.inserted);
+}
 
-    const size_t first = paragraphAt(start);
-    const size_t last = paragraphAt(end);
-    const int from = m_paras[first].start;
-    const int delta = static_cast<int>(text.size()) - (end - start);
-    const int to = m_paras[last].start + m_paras[last].length + delta;
-    m_text.replace(start, end - start, text);
-
-    std::vector<Paragraph> fresh;
-    const QChar* chars = m_text.constData();
-    int pos = from;
-    for (;;) {
-        const int stop = static_cast<int>(std::find(chars + pos, chars + to, u'\n') - chars);
-        Paragraph& para = fresh.emplace_back();
-        para.start = pos;
-        para.length = stop - pos;
-        layoutParagraph(para);
-        if (stop == to)
-            break;
-        pos = stop + 1;
-    }
-    const size_t freshCount = fresh.size();
-    m_paras.erase(m_paras.begin() + static_cast<std::ptrdiff_t>(first),
-                  m_paras.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-    m_paras.insert(m_paras.begin() + static_cast<std::ptrdiff_t>(first),
-                   std::make_move_iterator(fresh.begin()), std::make_move_iterator(fresh.end()));
-    for (size_t i = first + freshCount; i < m_paras.size(); ++i)
-        m_paras[i].start += delta;
-    renumberFrom(first);
+int TextEditWidget::textWidth(int from, int to) const
+{
+    const std::u16string& chars = m_model.chars();
+    int x = 0;
+    for (int i = from; i < to; ++i)
+        x += m_metric.widthAt(chars[static_cast<size_t>(i)], x);
+    return x;
 }
 
 // ---------------------------------------------------------------------------
 // Positions and lines
 
-size_t TextEditWidget::paragraphAt(int pos) const
-{
-    const auto it = std::upper_bound(m_paras.begin(), m_paras.end(), pos,
-                                     [](int p, const Paragraph& para) { return p < para.start; });
-    return static_cast<size_t>(it - m_paras.begin()) - 1;
-}
-
-size_t TextEditWidget::paragraphOfLine(int line) const
-{
-    const auto it = std::upper_bound(m_paras.begin(), m_paras.end(), line,
-                                     [](int l, const Paragraph& para) { return l < para.firstLine; });
-    return static_cast<size_t>(it - m_paras.begin()) - 1;
-}
-
-// The line showing `pos`. A position where a line wraps belongs to the next
-// line, unless `atLineEnd` asks for the end of the previous one.
-int TextEditWidget::lineOf(int pos, bool atLineEnd) const
-{
-    const Paragraph& para = m_paras[paragraphAt(pos)];
-    const int offset = pos - para.start;
-    int index = static_cast<int>(std::upper_bound(para.lineStarts.begin(), para.lineStarts.end(), offset)
-                                 - para.lineStarts.begin()) - 1;
-    if (atLineEnd && index > 0 && para.lineStarts[static_cast<size_t>(index)] == offset)
-        --index;
-    return para.firstLine + index;
-}
-
-int TextEditWidget::lineStartPos(int line) const
-{
-    const Paragraph& para = m_paras[paragraphOfLine(line)];
-    return para.start + para.lineStarts[static_cast<size_t>(line - para.firstLine)];
-}
-
 int TextEditWidget::lineEndPos(int line) const
 {
-    const Paragraph& para = m_paras[paragraphOfLine(line)];
-    const size_t next = static_cast<size_t>(line - para.firstLine) + 1;
-    return para.start + (next < para.lineStarts.size() ? para.lineStarts[next] : para.length);
+    return m_layout.lineEnd(m_model.chars(), line);
 }
 
-TextEditWidget::Fixed TextEditWidget::xOf(int pos, bool atLineEnd) const
+int TextEditWidget::xOf(int pos, bool atLineEnd) const
 {
-    const Paragraph& para = m_paras[paragraphAt(pos)];
-    const int lineStart = lineStartPos(lineOf(pos, atLineEnd));
-    return textWidth(m_text.constData() + para.start, lineStart - para.start, pos - para.start);
+    return textWidth(m_layout.lineStart(m_layout.lineOf(pos, atLineEnd)), pos);
 }
 
-int TextEditWidget::posAtX(int line, Fixed x) const
+int TextEditWidget::posAtX(int line, int x) const
 {
-    const Paragraph& para = m_paras[paragraphOfLine(line)];
-    const QChar* p = m_text.constData() + para.start;
-    const int from = lineStartPos(line) - para.start;
-    const int to = lineEndPos(line) - para.start;
-    Fixed left = 0;
+    const std::u16string& chars = m_model.chars();
+    const int from = m_layout.lineStart(line);
+    const int to = lineEndPos(line);
+    int left = 0;
     for (int i = from; i < to; ++i) {
-        const Fixed w = charWidth(p, i, left);
-        if (x < left + w / 2) {
-            if (i > from && p[i].isLowSurrogate() && p[i - 1].isHighSurrogate())
-                --i;
-            return para.start + i;
-        }
+        const int w = m_metric.widthAt(chars[static_cast<size_t>(i)], left);
+        if (x < left + w / 2)
+            return i;
         left += w;
     }
-    return para.start + to;
+    return to;
 }
 
 int TextEditWidget::posAtPoint(const QPoint& point, bool* atLineEnd) const
 {
     const int row = static_cast<int>(std::floor(static_cast<double>(point.y() - kMarginTop) / m_lineHeight));
-    const int line = std::clamp(m_topLine + row, 0, m_lineCount - 1);
+    const int count = m_layout.lineCount();
+    const int line = std::clamp(m_topLine + row, 0, count - 1);
     const int pos = posAtX(line, toFixed(point.x() - kMarginLeft));
     // Past the end of a wrapped line the caret stays on that line.
-    *atLineEnd = pos == lineEndPos(line) && line + 1 < m_lineCount && lineStartPos(line + 1) == pos;
+    *atLineEnd = pos == lineEndPos(line) && line + 1 < count && m_layout.lineStart(line + 1) == pos;
     return pos;
 }
 
 // ---------------------------------------------------------------------------
 // Text and selection
 
-void TextEditWidget::setText(const QString& text)
+void TextEditWidget::setBytes(std::string_view bytes)
 {
-    m_text = text;
-    updateLayoutInputs();
-    relayoutAll();
+    markSelection();
+    replaceBytes(0, m_model.byteLength(), bytes);
     m_anchor = m_caret = 0;
     m_caretAtLineEnd = false;
     m_goalX = -1;
     m_topLine = 0;
     m_scrollToCaret = false;
+    showTopLine();
+    emit textChanged();
+}
+
+QString TextEditWidget::text() const
+{
+    const std::u16string& chars = m_model.chars();
+    return QString(reinterpret_cast<const QChar*>(chars.data()), static_cast<qsizetype>(chars.size()));
+}
+
+void TextEditWidget::setText(const QString& text)
+{
+    setBytes(AfxBytesFromQString(text));
+}
+
+std::pair<size_t, size_t> TextEditWidget::byteSelection() const
+{
+    if (m_byteSelection.anchor == m_anchor && m_byteSelection.caret == m_caret)
+        return {m_byteSelection.start, m_byteSelection.end};
+    return {m_model.byteAt(selectionStart()), m_model.byteAt(selectionEnd())};
+}
+
+void TextEditWidget::setByteSelection(size_t start, size_t end)
+{
+    start = std::min(start, m_model.byteLength());
+    end = std::min(end, m_model.byteLength());
+    setSelection(m_model.charAt(start), m_model.charAt(end));
+    m_byteSelection = {std::min(start, end), std::max(start, end), m_anchor, m_caret};
+}
+
+void TextEditWidget::replaceByteSelection(std::string_view bytes)
+{
+    const auto [start, end] = byteSelection();
+    if (start == end && bytes.empty())
+        return;
+    markSelection();
+    replaceBytes(start, end, bytes);
+    const size_t caret = start + bytes.size();
+    m_anchor = m_caret = m_model.charAt(caret);
+    m_byteSelection = {caret, caret, m_anchor, m_caret};
+    m_caretAtLineEnd = false;
+    m_goalX = -1;
+    m_caretShown = true;
+    m_scrollToCaret = true;
+    markSelection();
+    scheduleRefresh();
     emit textChanged();
 }
 
@@ -466,31 +379,33 @@ int TextEditWidget::lineCount() const
 {
     // The layout is a cache of the text at the current width and font.
     const_cast<TextEditWidget*>(this)->ensureLayout();
-    return m_lineCount;
+    return m_layout.lineCount();
 }
 
 int TextEditWidget::lineStart(int line) const
 {
     const_cast<TextEditWidget*>(this)->ensureLayout();
-    if (line < 0 || line >= m_lineCount)
+    if (line < 0 || line >= m_layout.lineCount())
         return -1;
-    return lineStartPos(line);
+    return m_layout.lineStart(line);
 }
 
 int TextEditWidget::wrapWidth() const
 {
     const_cast<TextEditWidget*>(this)->ensureLayout();
-    return m_wrapWidth / kFixedOne;
+    return m_layout.width() / kFixedOne;
 }
 
 void TextEditWidget::setSelection(int start, int end)
 {
     const int size = length();
+    markSelection();
     m_anchor = std::clamp(start, 0, size);
     m_caret = std::clamp(end, 0, size);
     m_caretAtLineEnd = false;
     m_goalX = -1;
     m_caretShown = true;
+    markSelection();
     scheduleRefresh();
 }
 
@@ -506,7 +421,7 @@ int TextEditWidget::selectionEnd() const
 
 QString TextEditWidget::selectedText() const
 {
-    return m_text.mid(selectionStart(), selectionEnd() - selectionStart());
+    return text().mid(selectionStart(), selectionEnd() - selectionStart());
 }
 
 void TextEditWidget::replaceSelection(const QString& text)
@@ -515,8 +430,11 @@ void TextEditWidget::replaceSelection(const QString& text)
     const int end = selectionEnd();
     if (start == end && text.isEmpty())
         return;
-    replaceRange(start, end, text);
-    m_anchor = m_caret = start + static_cast<int>(text.size());
+    const std::string bytes = AfxBytesFromQString(text);
+    const size_t from = m_model.byteAt(start);
+    markSelection();
+    replaceBytes(from, m_model.byteAt(end), bytes);
+    m_anchor = m_caret = m_model.charAt(from + bytes.size());
     m_caretAtLineEnd = false;
     m_goalX = -1;
     m_caretShown = true;
@@ -543,7 +461,7 @@ int TextEditWidget::visibleLines() const
 
 int TextEditWidget::maxTopLine() const
 {
-    return std::max(0, m_lineCount - visibleLines());
+    return std::max(0, m_layout.lineCount() - visibleLines());
 }
 
 void TextEditWidget::scrollToCaret()
@@ -564,7 +482,6 @@ void TextEditWidget::scrollLines(int lines)
     applyPendingView();
     m_topLine = std::clamp(m_topLine + lines, 0, maxTopLine());
     applyPendingView();
-    viewport()->update();
 }
 
 void TextEditWidget::applyPendingView()
@@ -573,7 +490,7 @@ void TextEditWidget::applyPendingView()
     const int visible = visibleLines();
     if (m_scrollToCaret) {
         m_scrollToCaret = false;
-        const int line = lineOf(m_caret, m_caretAtLineEnd);
+        const int line = m_layout.lineOf(m_caret, m_caretAtLineEnd);
         if (line < m_topLine)
             m_topLine = line;
         else if (line >= m_topLine + visible)
@@ -581,39 +498,101 @@ void TextEditWidget::applyPendingView()
     }
     m_topLine = std::clamp(m_topLine, 0, maxTopLine());
 
-    QScrollBar* bar = verticalScrollBar();
+    auto* bar = static_cast<QuietScrollBar*>(verticalScrollBar());
     m_syncingScrollBar = true;
+    bar->following = true;
     bar->setRange(0, maxTopLine());
     bar->setPageStep(visible);
     bar->setSingleStep(1);
     bar->setValue(m_topLine);
+    bar->following = false;
     m_syncingScrollBar = false;
+    showTopLine();
+}
+
+// Brings the viewport's pixels to the top line: the lines still in view move,
+// and only the rows they uncover are painted.
+void TextEditWidget::showTopLine()
+{
+    const int rows = m_shownTopLine - m_topLine;
+    if (rows == 0)
+        return;
+    m_shownTopLine = m_topLine;
+    m_shownCaret.translate(0, rows * m_lineHeight);
+    const bool allRepainted = m_dirtyFirst <= m_topLine && m_dirtyLast == INT_MAX;
+    if (std::abs(rows) < visibleLines() && !allRepainted)
+        viewport()->scroll(0, rows * m_lineHeight);
+    else
+        viewport()->update();
+}
+
+QRect TextEditWidget::rowsRect(int firstLine, int lastLine) const
+{
+    const int top = kMarginTop + (firstLine - m_topLine) * m_lineHeight;
+    const int bottom = lastLine == INT_MAX ? viewport()->height()
+                                           : kMarginTop + (lastLine - m_topLine + 1) * m_lineHeight;
+    // Row 0 takes the top margin too.
+    return QRect(0, firstLine <= m_topLine ? 0 : top, viewport()->width(),
+                 bottom - (firstLine <= m_topLine ? 0 : top));
+}
+
+void TextEditWidget::markLines(int first, int last)
+{
+    m_dirtyFirst = m_dirtyLast < m_dirtyFirst ? first : std::min(m_dirtyFirst, first);
+    m_dirtyLast = std::max(m_dirtyLast, last);
+}
+
+// The lines of the selection (and of the caret), to repaint once it moves.
+void TextEditWidget::markSelection()
+{
+    if (m_layout.lineCount() == 0)
+        return;
+    const int first = m_layout.lineOf(std::min(selectionStart(), length()), false);
+    const int last = m_layout.lineOf(std::min(selectionEnd(), length()), m_caretAtLineEnd);
+    markLines(std::max(0, std::min(first, last) - (m_caretAtLineEnd ? 1 : 0)), std::max(first, last));
 }
 
 void TextEditWidget::scheduleRefresh()
 {
-    if (!m_refreshTimer.isActive())
-        m_refreshTimer.start();
+    // A burst of changes is painted once, at the next frame.
+    m_frame.ask();
 }
 
 void TextEditWidget::refresh()
 {
     applyPendingView();
-    viewport()->update();
+    QWidget* view = viewport();
+    if (m_dirtyLast >= m_dirtyFirst) {
+        const int visibleLast = m_topLine + visibleLines();
+        const int first = std::max(m_dirtyFirst, m_topLine);
+        const int last = std::min(m_dirtyLast, visibleLast);
+        if (first <= last)
+            view->update(rowsRect(first, m_dirtyLast == INT_MAX ? INT_MAX : last));
+    }
+    m_dirtyFirst = 0;
+    m_dirtyLast = -1;
+    // The caret where it was drawn, and where it is now.
+    if (hasFocus()) {
+        const QRect caret = caretRect();
+        if (caret != m_shownCaret) {
+            view->update(m_shownCaret);
+            view->update(caret);
+        }
+    }
 }
 
 void TextEditWidget::scrollContentsBy(int, int)
 {
-    // The user moved the scroll bar; the text is repainted, not blitted.
+    // The user moved the scroll bar.
     if (m_syncingScrollBar)
         return;
     m_topLine = verticalScrollBar()->value();
-    viewport()->update();
+    showTopLine();
 }
 
 QRect TextEditWidget::caretRect() const
 {
-    const int line = lineOf(m_caret, m_caretAtLineEnd);
+    const int line = m_layout.lineOf(m_caret, m_caretAtLineEnd);
     const int x = kMarginLeft + static_cast<int>(toPixels(xOf(m_caret, m_caretAtLineEnd)));
     const int y = kMarginTop + (line - m_topLine) * m_lineHeight;
     return QRect(std::min(x, std::max(0, viewport()->width() - 2)), y, 2, m_lineHeight);
@@ -632,91 +611,141 @@ void TextEditWidget::restartBlink()
 // ---------------------------------------------------------------------------
 // Painting
 
-void TextEditWidget::drawLine(QPainter& painter, int line, int y, const QRect& area) const
+TextEditWidget::ShapedLine& TextEditWidget::shaped(int line)
 {
-    const Paragraph& para = m_paras[paragraphOfLine(line)];
-    const QChar* p = m_text.constData() + para.start;
-    const int from = lineStartPos(line) - para.start;
-    const int to = lineEndPos(line) - para.start;
-    const qreal baseline = y + m_ascent;
+    const int start = m_layout.lineStart(line);
+    const int end = lineEndPos(line);
+    const QString text(reinterpret_cast<const QChar*>(m_model.chars().data()) + start, end - start);
+    ShapedLine& entry = m_shaped[line];
+    if ((entry.layout || !entry.glyphs.isEmpty() || text.isEmpty()) && entry.text == text)
+        return entry;
+    entry.text = text;
+    entry.layout.reset();
+    entry.glyphs = QGlyphRun();
 
-    // Runs of drawable characters at the positions the layout gave them.
-    Fixed x = 0;
-    int runStart = from;
-    Fixed runX = 0;
-    auto flush = [&](int runEnd) {
-        if (runEnd > runStart)
-            painter.drawText(QPointF(kMarginLeft + toPixels(runX), baseline),
-                             m_text.mid(para.start + runStart, runEnd - runStart));
-    };
-    for (int i = from; i < to; ++i) {
-        const Fixed w = charWidth(p, i, x);
-        if (isInvisible(p[i])) {
-            flush(i);
-            runStart = i + 1;
-            runX = x + w;
+    // Glyphs where the layout put the characters: no shaping is needed for
+    // characters the font has, and the caret and the selection stand where
+    // the glyphs are.
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(text.size());
+    positions.reserve(text.size());
+    bool complete = true;
+    int x = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u != u' ' && u != u'\t') {
+            const quint32 glyph = m_metric.glyph(u);
+            if (glyph == FontMetric::kNoGlyph) {
+                complete = false;
+                break;
+            }
+            indexes.append(glyph);
+            positions.append(QPointF(toPixels(x), m_ascent));
         }
-        x += w;
-        if (kMarginLeft + toPixels(x) > area.right() + 1) {
-            flush(i + 1);
-            return;
-        }
+        x += m_metric.widthAt(u, x);
     }
-    flush(to);
+    if (complete) {
+        entry.glyphs.setRawFont(m_metric.rawFont());
+        entry.glyphs.setGlyphIndexes(indexes);
+        entry.glyphs.setPositions(positions);
+        return entry;
+    }
+
+    entry.layout = std::make_unique<QTextLayout>(text, m_layoutFont);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTabStopDistance(toPixels(m_metric.tabStop()));
+    entry.layout->setTextOption(option);
+    entry.layout->setCacheEnabled(true);
+    entry.layout->beginLayout();
+    QTextLine textLine = entry.layout->createLine();
+    if (textLine.isValid()) {
+        textLine.setLineWidth(1e6);
+        // Every line has the font's baseline, whatever fallback fonts it uses.
+        textLine.setPosition(QPointF(0, m_ascent - textLine.ascent()));
+    }
+    entry.layout->endLayout();
+    return entry;
 }
 
 void TextEditWidget::paintEvent(QPaintEvent* event)
 {
-    applyPendingView();
+    ensureLayout();
     QPainter painter(viewport());
-    const QRect area = event->rect();
+    const QRegion region = event->region();
     const QPalette pal = palette();  // in the colour group of the widget's state
     const QPalette::ColorGroup group = pal.currentColorGroup();
-    painter.fillRect(area, pal.color(group, m_readOnly ? QPalette::Window : QPalette::Base));
-    painter.setFont(m_layoutFont);
+    const QColor background = pal.color(group, m_readOnly ? QPalette::Window : QPalette::Base);
+    for (const QRect& rect : region)
+        painter.fillRect(rect, background);
+    painter.setPen(pal.color(group, QPalette::Text));
 
+    const QRect area = region.boundingRect();
     const int firstRow = std::max(0, (area.top() - kMarginTop) / m_lineHeight);
     const int lastRow = (area.bottom() - kMarginTop) / m_lineHeight;
     const int selStart = selectionStart();
     const int selEnd = selectionEnd();
+    const int count = m_layout.lineCount();
     for (int row = firstRow; row <= lastRow; ++row) {
         const int line = m_topLine + row;
-        if (line >= m_lineCount)
+        if (line >= count)
             break;
         const int y = kMarginTop + row * m_lineHeight;
-        painter.setPen(pal.color(group, QPalette::Text));
-        drawLine(painter, line, y, area);
-
-        const int lineStart = lineStartPos(line);
-        const int lineEnd = lineEndPos(line);
+        if (!region.intersects(QRect(0, y, viewport()->width(), m_lineHeight)))
+            continue;
+        const int lineStart = m_layout.lineStart(line);
         const int from = std::max(selStart, lineStart);
-        const int to = std::min(selEnd, lineEnd);
+        const int to = std::min(selEnd, lineEndPos(line));
+        const ShapedLine& shape = shaped(line);
+        if (shape.layout) {
+            QList<QTextLayout::FormatRange> selection;
+            if (from < to) {
+                QTextLayout::FormatRange range;
+                range.start = from - lineStart;
+                range.length = to - from;
+                range.format.setBackground(pal.color(group, QPalette::Highlight));
+                range.format.setForeground(pal.color(group, QPalette::HighlightedText));
+                selection.append(range);
+            }
+            shape.layout->draw(&painter, QPointF(kMarginLeft, y), selection);
+            continue;
+        }
+        const QPointF origin(kMarginLeft, y);
+        if (!shape.glyphs.isEmpty())
+            painter.drawGlyphRun(origin, shape.glyphs);
         if (from < to) {
-            const Paragraph& para = m_paras[paragraphOfLine(line)];
-            const QChar* p = m_text.constData() + para.start;
-            const Fixed x0 = textWidth(p, lineStart - para.start, from - para.start);
-            const Fixed x1 = textWidth(p, lineStart - para.start, to - para.start);
-            const QRectF band(kMarginLeft + toPixels(x0), y, toPixels(x1 - x0), m_lineHeight);
-            painter.fillRect(band, pal.color(group, QPalette::Highlight));
+            const int x0 = textWidth(lineStart, from);
+            const QRectF band(kMarginLeft + toPixels(x0), y, toPixels(textWidth(lineStart, to) - x0), m_lineHeight);
             painter.save();
-            painter.setClipRect(band);
+            painter.setClipRect(band, Qt::IntersectClip);
+            painter.fillRect(band, pal.color(group, QPalette::Highlight));
             painter.setPen(pal.color(group, QPalette::HighlightedText));
-            drawLine(painter, line, y, area);
+            if (!shape.glyphs.isEmpty())
+                painter.drawGlyphRun(origin, shape.glyphs);
             painter.restore();
         }
     }
+    // Lines far from the view are shaped again when they come back.
+    const int keep = visibleLines();
+    if (static_cast<int>(m_shaped.size()) > 4 * keep) {
+        std::erase_if(m_shaped, [&](const auto& entry) {
+            return entry.first < m_topLine - keep || entry.first > m_topLine + 2 * keep;
+        });
+    }
 
+    m_shownCaret = QRect();
     if (hasFocus() && !m_preedit.isEmpty()) {
         const QRect caret = caretRect();
-        const QRectF box(caret.left(), caret.top(), m_metrics.horizontalAdvance(m_preedit), m_lineHeight);
+        const QRectF box(caret.left(), caret.top(), m_metric.metrics().horizontalAdvance(m_preedit), m_lineHeight);
         painter.fillRect(box, pal.color(group, QPalette::Base));
         painter.setPen(pal.color(group, QPalette::Text));
         painter.drawText(QPointF(box.left(), box.top() + m_ascent), m_preedit);
         painter.drawLine(box.bottomLeft(), box.bottomRight());
-    } else if (hasFocus() && m_caretShown) {
-        const QRect caret = caretRect();
-        if (caret.intersects(area))
-            painter.fillRect(caret, pal.color(group, QPalette::Text));
+    } else if (hasFocus()) {
+        m_shownCaret = caretRect();
+        if (m_caretShown && m_shownCaret.intersects(area))
+            painter.fillRect(m_shownCaret, pal.color(group, QPalette::Text));
     }
 }
 
@@ -771,6 +800,7 @@ void TextEditWidget::changeEvent(QEvent* event)
     case QEvent::StyleChange:
         m_fontDirty = true;
         ensureLayout();
+        viewport()->update();
         break;
     case QEvent::EnabledChange:
     case QEvent::PaletteChange:
@@ -796,7 +826,8 @@ void TextEditWidget::focusInEvent(QFocusEvent* event)
     restartBlink();
     QAbstractScrollArea::focusInEvent(event);
     update();
-    viewport()->update();
+    markSelection();
+    refresh();
 }
 
 void TextEditWidget::focusOutEvent(QFocusEvent* event)
@@ -806,25 +837,29 @@ void TextEditWidget::focusOutEvent(QFocusEvent* event)
     m_dragging = false;
     QAbstractScrollArea::focusOutEvent(event);
     update();
-    viewport()->update();
+    markSelection();
+    viewport()->update(m_shownCaret);
+    refresh();
 }
 
 void TextEditWidget::moveCaret(int pos, bool select, bool atLineEnd)
 {
     pos = std::clamp(pos, 0, length());
+    markSelection();
     if (!select)
         m_anchor = pos;
     m_caret = pos;
     m_caretAtLineEnd = atLineEnd;
     m_goalX = -1;  // Up and Down set it again after moving
     m_scrollToCaret = true;
+    markSelection();
     restartBlink();
     scheduleRefresh();
 }
 
 int TextEditWidget::wordStart(int pos) const
 {
-    const QChar* t = m_text.constData();
+    const QString t = text();
     while (pos > 0 && isBlank(t[pos - 1]))
         --pos;
     if (pos > 0) {
@@ -839,7 +874,7 @@ int TextEditWidget::wordStart(int pos) const
 
 int TextEditWidget::wordEnd(int pos) const
 {
-    const QChar* t = m_text.constData();
+    const QString t = text();
     const int size = length();
     if (pos < size) {
         const int cls = charClass(t[pos]);
@@ -861,8 +896,11 @@ void TextEditWidget::userReplace(const QString& text)
     const int end = selectionEnd();
     if (start == end && text.isEmpty())
         return;
-    replaceRange(start, end, text);
-    m_anchor = m_caret = start + static_cast<int>(text.size());
+    const std::string bytes = AfxBytesFromQString(text);
+    const size_t from = m_model.byteAt(start);
+    markSelection();
+    replaceBytes(from, m_model.byteAt(end), bytes);
+    m_anchor = m_caret = m_model.charAt(from + bytes.size());
     m_caretAtLineEnd = false;
     m_goalX = -1;
     m_scrollToCaret = true;
@@ -877,17 +915,11 @@ void TextEditWidget::userDelete(bool forward, bool word)
     if (m_readOnly)
         return;
     if (m_anchor == m_caret) {
-        const QChar* t = m_text.constData();
         int other = m_caret;
-        if (forward && m_caret < length()) {
+        if (forward && m_caret < length())
             other = word ? wordEnd(m_caret) : m_caret + 1;
-            if (!word && t[m_caret].isHighSurrogate() && other < length() && t[other].isLowSurrogate())
-                ++other;
-        } else if (!forward && m_caret > 0) {
+        else if (!forward && m_caret > 0)
             other = word ? wordStart(m_caret) : m_caret - 1;
-            if (!word && t[other].isLowSurrogate() && other > 0 && t[other - 1].isHighSurrogate())
-                --other;
-        }
         m_anchor = other;
     }
     userReplace(QString());
@@ -918,29 +950,21 @@ void TextEditWidget::paste()
 
 bool TextEditWidget::handleStandardKey(QKeyEvent* event)
 {
-    const QChar* t = m_text.constData();
     const int size = length();
-    auto next = [&](int pos) {
-        if (pos >= size)
-            return size;
-        return pos + ((t[pos].isHighSurrogate() && pos + 1 < size && t[pos + 1].isLowSurrogate()) ? 2 : 1);
-    };
-    auto previous = [&](int pos) {
-        if (pos <= 0)
-            return 0;
-        return pos - ((t[pos - 1].isLowSurrogate() && pos >= 2 && t[pos - 2].isHighSurrogate()) ? 2 : 1);
-    };
+    auto next = [&](int pos) { return std::min(pos + 1, size); };
+    auto previous = [&](int pos) { return std::max(pos - 1, 0); };
     auto vertical = [&](int lines, bool select) {
         if (m_goalX < 0)
             m_goalX = xOf(m_caret, m_caretAtLineEnd);
-        const Fixed goal = m_goalX;
-        const int line = std::clamp(lineOf(m_caret, m_caretAtLineEnd) + lines, 0, m_lineCount - 1);
+        const int goal = m_goalX;
+        const int count = m_layout.lineCount();
+        const int line = std::clamp(m_layout.lineOf(m_caret, m_caretAtLineEnd) + lines, 0, count - 1);
         const int pos = posAtX(line, goal);
-        const bool atEnd = pos == lineEndPos(line) && line + 1 < m_lineCount && lineStartPos(line + 1) == pos;
+        const bool atEnd = pos == lineEndPos(line) && line + 1 < count && m_layout.lineStart(line + 1) == pos;
         moveCaret(pos, select, atEnd);
         m_goalX = goal;
     };
-    const int line = lineOf(m_caret, m_caretAtLineEnd);
+    const int line = m_layout.lineOf(m_caret, m_caretAtLineEnd);
     const int page = std::max(1, visibleLines() - 1);
     const bool hasSelection = m_anchor != m_caret;
 
@@ -961,12 +985,12 @@ bool TextEditWidget::handleStandardKey(QKeyEvent* event)
     else if (event->matches(QKeySequence::SelectPreviousWord))
         moveCaret(wordStart(m_caret), true);
     else if (event->matches(QKeySequence::MoveToStartOfLine))
-        moveCaret(lineStartPos(line), false);
+        moveCaret(m_layout.lineStart(line), false);
     else if (event->matches(QKeySequence::SelectStartOfLine))
-        moveCaret(lineStartPos(line), true);
+        moveCaret(m_layout.lineStart(line), true);
     else if (event->matches(QKeySequence::MoveToEndOfLine) || event->matches(QKeySequence::SelectEndOfLine)) {
         const int end = lineEndPos(line);
-        const bool wrapped = line + 1 < m_lineCount && lineStartPos(line + 1) == end;
+        const bool wrapped = line + 1 < m_layout.lineCount() && m_layout.lineStart(line + 1) == end;
         moveCaret(end, event->matches(QKeySequence::SelectEndOfLine), wrapped);
     } else if (event->matches(QKeySequence::MoveToNextLine))
         vertical(1, false);
@@ -1071,14 +1095,21 @@ void TextEditWidget::inputMethodEvent(QInputMethodEvent* event)
     if (!event->commitString().isEmpty() || event->replacementLength() > 0)
         userReplace(event->commitString());
     // Text being composed shows at the caret but is not part of the text yet.
-    m_preedit = event->preeditString();
-    viewport()->update();
+    if (m_preedit != event->preeditString()) {
+        m_preedit = event->preeditString();
+        viewport()->update();
+    }
     event->accept();
 }
 
 QVariant TextEditWidget::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    const Paragraph& para = m_paras[paragraphAt(m_caret)];
+    // The input method sees the caret's paragraph.
+    const QString all = text();
+    const int start = static_cast<int>(all.lastIndexOf(u'\n', std::max(0, m_caret - 1))) + 1;
+    const int found = static_cast<int>(all.indexOf(u'\n', m_caret));
+    const int end = found < 0 ? length() : found;
+    const int paraStart = m_caret > 0 && all[m_caret - 1] == u'\n' ? m_caret : start;
     switch (query) {
     case Qt::ImEnabled:
         return !m_readOnly;
@@ -1087,11 +1118,11 @@ QVariant TextEditWidget::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImFont:
         return m_layoutFont;
     case Qt::ImCursorPosition:
-        return m_caret - para.start;
+        return m_caret - paraStart;
     case Qt::ImAnchorPosition:
-        return std::clamp(m_anchor - para.start, 0, para.length);
+        return std::clamp(m_anchor - paraStart, 0, end - paraStart);
     case Qt::ImSurroundingText:
-        return m_text.mid(para.start, para.length);
+        return all.mid(paraStart, end - paraStart);
     case Qt::ImCurrentSelection:
         return selectedText();
     case Qt::ImHints:
@@ -1150,7 +1181,7 @@ void TextEditWidget::mouseDoubleClickEvent(QMouseEvent* event)
     }
     bool atLineEnd = false;
     const int pos = posAtPoint(event->position().toPoint(), &atLineEnd);
-    const QChar* t = m_text.constData();
+    const QString t = text();
     int start = pos;
     int end = pos;
     const int size = length();

@@ -1,23 +1,22 @@
-// TextEditWidget: a multi-line edit control with a text model of its own.
+// TextEditWidget: the view and input of a multi-line edit control.
 //
-// It wraps words at the width of its view (no horizontal scrolling), counts
-// the wrapped lines it shows, and keeps the cost of appending at the end of
-// the text independent of the text's size: a terminal appends every received
-// byte on its own and asks for the line count each time. Text is one QString
-// with '\n' line breaks (no other character ends a line). Positions are QChar
-// offsets into it.
+// The text is a TextModel (the code page 936 bytes the program handed over and
+// the characters they show) and its lines a TextLayout at the width of the
+// view; the widget draws them and turns keys, mouse and the input method into
+// changes of the model. The program speaks in bytes (bytes(), setBytes(),
+// the byte selection); the user and the toolkit in characters, '\n' between
+// lines (text(), positions, setText()). What the user types goes in as code
+// page 936 bytes, a line break as CR LF; what the program handed over stays
+// byte for byte.
 //
-// Wrapping follows the classic edit control: a line breaks after a blank (space
-// or tab); blanks at the end of a line hang past the right edge instead of
-// wrapping; a word wider than the line breaks between characters; '\n' ends a
-// line. Widths come from the widget's font (kerning off, so a line is as wide
-// as the sum of its characters), and the layout follows the widget's width
-// whether or not it has been shown.
+// Widths come from the widget's font (kerning off, so a line is as wide as the
+// sum of its characters), and the layout follows the widget's width whether or
+// not it has been shown.
 //
-// Appending at the end lays out only the last line, incrementally. Any other
-// change lays out the paragraphs it touches; a change of width, font or style
-// lays out everything. Painting and the scroll bar follow at display rate,
-// never synchronously with a change.
+// Painting follows at display rate, never synchronously with a change, and
+// only what changed: the lines a change touched are repainted, scrolling moves
+// the pixels already drawn and paints the uncovered strip, and every line is
+// shaped once and reused until its text or the font changes.
 //
 // The vertical scroll bar is shown unless its policy is set to always off;
 // its width is kept for it either way. There is no horizontal one. Focus
@@ -28,12 +27,24 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "framework/frameclock.h"
+#include "framework/textlayout.h"
+#include "framework/textmodel.h"
+
 class QPainter;
+class QTextLayout;
 
 class TextEditWidget : public QAbstractScrollArea {
     Q_OBJECT
@@ -42,27 +53,39 @@ public:
     explicit TextEditWidget(QWidget* parent = nullptr);
     ~TextEditWidget() override;
 
-    // The whole text, '\n' between lines. Sharing: no copy of the characters.
-    QString text() const { return m_text; }
+    // --- The program's side: bytes.
+    const std::string& bytes() const { return m_model.bytes(); }
+    size_t byteLength() const { return m_model.byteLength(); }
     // Replaces the text; the caret goes to the start and the view to the top.
     // textChanged() follows, even when the text is the same.
+    void setBytes(std::string_view bytes);
+    // The selection in bytes: exactly what was last set, while the user has
+    // not moved it (positions inside a character are kept as they were given).
+    std::pair<size_t, size_t> byteSelection() const;
+    void setByteSelection(size_t start, size_t end);
+    // Replaces the selected bytes and leaves the caret after the new ones.
+    void replaceByteSelection(std::string_view bytes);
+
+    // --- The user's side: characters, '\n' between lines.
+    const TextModel& model() const { return m_model; }
+    QString text() const;
     void setText(const QString& text);
-    int length() const { return static_cast<int>(m_text.size()); }
+    int length() const { return m_model.length(); }
 
     // Lines shown, each wrapped line counted; 1 for an empty text, and a text
-    // ending in '\n' has an empty last line. Constant time.
+    // ending in a line break has an empty last line. Constant time.
     int lineCount() const;
     // Position of the first character of a line, -1 when there is no such line.
     int lineStart(int line) const;
     // The width, in pixels, that lines wrap at.
     int wrapWidth() const;
 
-    // The selection runs from the anchor to the caret (the caret is at `end`).
-    // Both are clamped to [0, length()]. The view does not move: see
-    // scrollToCaret().
+    // The selection runs from the anchor to the caret. Both are clamped to
+    // [0, length()]. The view does not move: see scrollToCaret().
     void setSelection(int start, int end);
     int selectionStart() const;
     int selectionEnd() const;
+    int caretPosition() const { return m_caret; }
     QString selectedText() const;
     // Replaces the selection with `text` (inserts at the caret when nothing is
     // selected) and leaves the caret, with nothing selected, after it. Works on
@@ -85,6 +108,9 @@ public:
     void setWantReturn(bool wantReturn) { m_wantReturn = wantReturn; }
 
 signals:
+    // Characters [from, from + removed) became `inserted` characters; every
+    // change of the shown text, by the program or the user.
+    void textReplaced(int from, int removed, int inserted);
     // Every change of the text, by the program or the user.
     void textChanged();
     // A change made by the user (typing, input method, paste, cut, delete).
@@ -110,21 +136,25 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    // Widths are in 1/64 pixel so that incremental and full layouts add up
-    // exactly the same way.
-    using Fixed = int;
+    // Character widths of the font in 1/64 pixel, and the font's own glyph
+    // of each character, each looked up once.
+    class FontMetric : public TextMetric {
+    public:
+        static constexpr quint32 kNoGlyph = 0xFFFFFFFF;  // the font lacks it
 
-    // A run of text between line breaks, and where its lines start.
-    struct Paragraph {
-        int start = 0;      // offset of its first character in m_text
-        int length = 0;     // without the '\n' that ends it
-        int firstLine = 0;  // index of its first line among all lines
-        std::vector<int> lineStarts{0};  // offsets within the paragraph
-        // State of the last line, so that appending goes on where it stopped:
-        Fixed lastWidth = 0;     // width of the last line
-        int breakAfter = -1;     // offset after its last blank, -1 if none
-        Fixed widthAtBreak = 0;  // width of the last line up to breakAfter
-        int lineCount() const { return static_cast<int>(lineStarts.size()); }
+        void setFont(const QFont& font);
+        int advance(char16_t c) const override;
+        int tabStop() const override { return m_tabStop; }
+        const QFontMetricsF& metrics() const { return m_metrics; }
+        const QRawFont& rawFont() const { return m_raw; }
+        quint32 glyph(char16_t c) const;
+
+    private:
+        QFontMetricsF m_metrics{QFont()};
+        QRawFont m_raw;
+        int m_tabStop = 64;
+        mutable std::vector<int> m_advance;     // per character, -1 until measured
+        mutable std::vector<quint32> m_glyphs;  // per character, 0 until looked up
     };
 
     struct Geometry {
@@ -134,34 +164,37 @@ private:
         bool operator==(const Geometry&) const = default;
     };
 
+    // A line ready to draw, kept while its text stays the same: the font's
+    // glyphs at the layout's positions, or, when the font lacks a character,
+    // a text layout that finds it in another font.
+    struct ShapedLine {
+        QString text;
+        QGlyphRun glyphs;
+        std::unique_ptr<QTextLayout> layout;
+    };
+
     bool updateLayoutInputs();
     void ensureLayout();
-    void relayoutAll();
-    void layoutParagraph(Paragraph& para) const;
-    void appendToLastParagraph(int count);
-    void replaceRange(int start, int end, const QString& text);
-    void renumberFrom(size_t index);
-    Fixed charWidth(const QChar* paragraph, int offset, Fixed x) const;
-    Fixed textWidth(const QChar* paragraph, int from, int to) const;
-    int breakBefore(const QChar* paragraph, int lineStart, int offset) const;
+    void replaceBytes(size_t from, size_t to, std::string_view bytes);
+    int textWidth(int from, int to) const;  // on one line, from its start
 
-    size_t paragraphAt(int pos) const;
-    size_t paragraphOfLine(int line) const;
-    int lineOf(int pos, bool atLineEnd) const;
-    int lineStartPos(int line) const;
     int lineEndPos(int line) const;
-    int posAtX(int line, Fixed x) const;
-    Fixed xOf(int pos, bool atLineEnd) const;
+    int posAtX(int line, int x) const;
+    int xOf(int pos, bool atLineEnd) const;
     int posAtPoint(const QPoint& point, bool* atLineEnd) const;
 
     int visibleLines() const;
     int maxTopLine() const;
     void applyPendingView();
+    void showTopLine();
     QRect caretRect() const;
+    QRect rowsRect(int firstLine, int lastLine) const;
+    void markLines(int first, int last);
+    void markSelection();
     void scheduleRefresh();
     void refresh();
     void restartBlink();
-    void drawLine(QPainter& painter, int line, int y, const QRect& area) const;
+    ShapedLine& shaped(int line);
 
     void moveCaret(int pos, bool select, bool atLineEnd = false);
     void userReplace(const QString& text);
@@ -173,13 +206,20 @@ private:
     void cut();
     void paste();
 
-    QString m_text;
-    std::vector<Paragraph> m_paras;
-    int m_lineCount = 1;
+    TextModel m_model;
+    TextLayout m_layout;
     int m_anchor = 0;
     int m_caret = 0;
     bool m_caretAtLineEnd = false;  // caret at a wrap point shows at the line's end
-    Fixed m_goalX = -1;             // column kept by Up/Down, -1 when none
+    int m_goalX = -1;               // column kept by Up/Down, -1 when none
+    // The byte selection last set by the program, while the characters it
+    // gave are still the selection.
+    struct ByteSelection {
+        size_t start = 0;
+        size_t end = 0;
+        int anchor = -1;
+        int caret = -1;
+    } m_byteSelection;
 
     bool m_readOnly = false;
     bool m_wantReturn = false;
@@ -188,20 +228,23 @@ private:
     Geometry m_geometry;
     bool m_fontDirty = true;
     QFont m_layoutFont;
-    QFontMetricsF m_metrics{QFont()};
-    Fixed m_wrapWidth = 0;
-    Fixed m_tabWidth = 0;
+    FontMetric m_metric;
+    int m_wrapWidth = -1;  // in 1/64 pixel
     int m_lineHeight = 1;
     int m_ascent = 0;
-    mutable std::vector<Fixed> m_advance;  // per BMP character, -1 until measured
 
     // View.
     int m_topLine = 0;
+    int m_shownTopLine = 0;  // the first line the viewport's pixels show
     bool m_scrollToCaret = false;
     bool m_syncingScrollBar = false;
-    QTimer m_refreshTimer;
-    QTimer m_blinkTimer;
+    int m_dirtyFirst = 0;    // lines to repaint at the next refresh
+    int m_dirtyLast = -1;
+    QRect m_shownCaret;      // where the caret was drawn
+    FrameRequest m_frame{this, [this] { refresh(); }};
+    QTimer m_blinkTimer{this};
     bool m_caretShown = true;
     QString m_preedit;  // input method text being composed
     bool m_dragging = false;
+    std::unordered_map<int, ShapedLine> m_shaped;
 };

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -35,9 +36,9 @@ struct Slice {
 
 // Feeds byte texts until the area passes the limit; returns the cost of the
 // bytes that took each slice of lines.
-std::vector<Slice> fill(TextEditWidget& edit, const std::function<QString(long)>& byteText)
+std::vector<Slice> fill(TextEditWidget& edit, const std::function<std::string(long)>& byteText)
 {
-    edit.setText(QString());
+    edit.setBytes({});
     QCoreApplication::processEvents();
     std::vector<Slice> slices(kSlices);
     QElapsedTimer clock;
@@ -62,10 +63,10 @@ std::vector<Slice> fill(TextEditWidget& edit, const std::function<QString(long)>
             frames = 0;
             clock.restart();
         }
-        const int length = edit.length();
-        edit.setSelection(length, length);
+        const size_t length = edit.byteLength();
+        edit.setByteSelection(length, length);
         edit.scrollToCaret();
-        edit.replaceSelection(byteText(total));
+        edit.replaceByteSelection(byteText(total));
         ++sliceBytes;
         if (++total % kFrameBytes == 0) {
             // One display frame: what the refresh timer would do, made to happen now.
@@ -79,7 +80,7 @@ std::vector<Slice> fill(TextEditWidget& edit, const std::function<QString(long)>
     return slices;
 }
 
-void report(const char* title, TextEditWidget& edit, const std::function<QString(long)>& byteText)
+void report(const char* title, TextEditWidget& edit, const std::function<std::string(long)>& byteText)
 {
     std::vector<Slice> best(kSlices, Slice{1e300, 0, 0, 0});
     for (int run = 0; run < kRuns; ++run) {
@@ -116,13 +117,14 @@ int main(int argc, char** argv)
                 qPrintable(info.family()), info.pointSize(), info.pixelSize(),
                 qPrintable(QGuiApplication::platformName()));
 
-    const QString line = QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789 "
-                                        "ABCDEFGHIJKLMNOPQRSTUVWXY\n");
-    report("80-character lines ending in a line break, one character per byte:", edit,
-           [&line](long i) { return QString(line.at(static_cast<int>(i % line.size()))); });
+    const std::string line = "The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMNOPQRSTUVW\r\n";
+    report("80-character lines ending in CR LF, one byte at a time:", edit,
+           [&line](long i) { return std::string(1, line[static_cast<size_t>(i) % line.size()]); });
 
     report("one wrapped paragraph of hexadecimal pairs, \"XX \" per byte:", edit, [](long i) {
-        return QStringLiteral("%1 ").arg(static_cast<int>(i % 256), 2, 16, QLatin1Char('0')).toUpper();
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02X ", static_cast<unsigned>(i % 256));
+        return std::string(pair);
     });
     return 0;
 }

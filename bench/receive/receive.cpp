@@ -7,13 +7,20 @@
 //       100 ms (a button that leaves the receive area's cost alone): how many
 //       clicks the window handled during the flood and the worst delay from
 //       asking to the click's end;
-//   (b) the program's own CPU per cent while a device streams at 3,840 bytes/s
-//       (a 38400-baud line running full); the device runs as the separate
-//       devsim program, so the figure is this process alone;
+//   (b) the program's own CPU per cent, and its wake-ups, while the port is
+//       open on a quiet line, and its CPU while a device streams 16-byte
+//       bursts at 960 and at 3,840 bytes/s (9600 and 38400 baud running
+//       full); the device runs as the separate devsim program, so the figure
+//       is this process alone;
 //   (c) resident memory (VmRSS) once the program is warm (after the first
 //       flood of (a)) and after 10 MiB more in all: the rest of (a), (b), and
 //       a hexadecimal flood of what remains.
-// Usage: bench_receive [flood-bytes [cpu-seconds [memory-bytes]]]
+// Usage: bench_receive [--paced | --xvfb] [flood-bytes [cpu-seconds [memory-bytes]]]
+//   --paced  (b) only, offscreen
+//   --xvfb   (b) only, on a real X server: the bench starts its own Xvfb, runs
+//            the dialog on the xcb platform and prints Xvfb's CPU beside the
+//            program's (offscreen, painting costs next to nothing; on an X
+//            server the pixels really move)
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -26,10 +33,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <csignal>
+#include <fcntl.h>
+#include <cstring>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -95,9 +108,104 @@ double CpuSeconds()
     return sec(usage.ru_utime) + sec(usage.ru_stime);
 }
 
+// CPU seconds of another process (all its threads), -1 when unknown.
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t paren = text.rfind(')');
+    if (paren == std::string::npos)
+        return -1;
+    // After the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    std::istringstream fields(text.substr(paren + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::strtoull(field.c_str(), nullptr, 10);
+        if (i == 15)
+            stime = std::strtoull(field.c_str(), nullptr, 10);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Context switches of all this process's threads: each is a wake-up.
+long long ContextSwitches()
+{
+    long long total = 0;
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream status(("/proc/self/task/" + task + "/status").toStdString());
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atoll(line.c_str() + line.find(':') + 1);
+    }
+    return total;
+}
+
+// An X server of our own for the --xvfb mode; it goes when the bench ends.
+class Xvfb {
+public:
+    ~Xvfb()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    // Starts it and sets DISPLAY; false when it did not come up.
+    bool start()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            std::perror("pipe");
+            return false;
+        }
+        m_pid = ::fork();
+        if (m_pid < 0) {
+            std::perror("fork");
+            return false;
+        }
+        if (m_pid == 0) {
+            ::close(fds[0]);
+            // Its notes on displays other programs hold are no news here.
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0)
+                ::dup2(null, STDERR_FILENO);
+            const std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                     static_cast<char*>(nullptr));
+            std::perror("Xvfb");
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        // Xvfb writes its display number once it accepts clients.
+        std::string number;
+        char c = 0;
+        ssize_t n = 0;
+        while ((n = ::read(fds[0], &c, 1)) == 1 && c != '\n')
+            number += c;
+        ::close(fds[0]);
+        if (number.empty()) {
+            std::fprintf(stderr, "Xvfb did not start (is the xvfb package installed?)\n");
+            return false;
+        }
+        ::setenv("DISPLAY", (":" + number).c_str(), 1);
+        return true;
+    }
+
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+};
+
 class Bench {
 public:
-    explicit Bench(CTavrinDlg& dlg) : m_dlg(dlg) {}
+    Bench(CTavrinDlg& dlg, pid_t xvfb) : m_dlg(dlg), m_xvfb(xvfb) {}
 
     // Counts received bytes for (c) from now on.
     void startCounting() { m_totalReceived = 0; }
@@ -246,17 +354,21 @@ public:
         device.stop();
     }
 
-    // (b): CPU of this process while the devsim program streams at 3,840 B/s.
-    void steadyStream(bool hex, int seconds)
+    // (b): CPU of this process (and of the X server) while the port is open
+    // on a quiet line (measured when `idle`), then while the devsim program
+    // streams at `rate`.
+    void steadyStream(bool hex, int seconds, int rate, bool idle)
     {
+        const char* mode = hex ? "hexadecimal" : "character";
         const QString dir = QDir::tempPath() + "/tavrin-bench-" + QString::number(::getpid());
         QDir().mkpath(dir);
         const QString link = dir + "/com1";
-        const unsigned long long streamBytes = 3840ull * static_cast<unsigned long long>(seconds + 5);
+        const unsigned long long streamBytes =
+            static_cast<unsigned long long>(rate) * static_cast<unsigned long long>(seconds + 5);
         QProcess devsim;
         devsim.setProgram(QString::fromUtf8(DEVSIM_PROGRAM));
-        devsim.setArguments({"--link", link, "--stream", QString::number(streamBytes), "--rate", "3840",
-                             "--payload", "text", "--start", "byte"});
+        devsim.setArguments({"--link", link, "--stream", QString::number(streamBytes), "--rate",
+                             QString::number(rate), "--payload", "text", "--start", "byte"});
         devsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         devsim.start();
         if (!devsim.waitForStarted(10000) || !devsim.waitForReadyRead(10000)) {
@@ -267,13 +379,20 @@ public:
         ::setenv("TAVRIN_COM1", link.toLocal8Bit().constData(), 1);
 
         openClean(hex, " on devsim");
-        // The port open and the line quiet: nothing should cost anything.
-        IdleFor(300);
-        const double idleCpuBefore = CpuSeconds();
-        const auto idleStart = Clock::now();
-        IdleFor(2000);
-        const double idleCpu = CpuSeconds() - idleCpuBefore;
-        const double idleWall = Seconds(Clock::now() - idleStart);
+        if (idle) {
+            // The port open and the line quiet: nothing should cost anything.
+            IdleFor(300);
+            const double cpuBefore = CpuSeconds();
+            const long long switchesBefore = ContextSwitches();
+            const auto idleStart = Clock::now();
+            IdleFor(2000);
+            const double cpu = CpuSeconds() - cpuBefore;
+            // Less the one wake-up of the timer that ends the window.
+            const long long switches = std::max(0LL, ContextSwitches() - switchesBefore - 1);
+            const double wall = Seconds(Clock::now() - idleStart);
+            std::printf("(b) %-11s port open, line quiet: program CPU %.2f %% of one core, %.1f wake-ups/s over %.1f s\n",
+                        mode, 100.0 * cpu / wall, switches / wall, wall);
+        }
 
         // devsim starts on the first byte it receives; wait until bytes flow.
         ::SetWindowTextA(item(IDC_SEND_EDIT), "~");
@@ -286,17 +405,20 @@ public:
 
         const long long countBefore = m_dlg.RecvCount();
         const double cpuBefore = CpuSeconds();
+        const double xvfbBefore = m_xvfb > 0 ? ProcessCpuSeconds(m_xvfb) : 0;
         const auto start = Clock::now();
         IdleFor(seconds * 1000);
         const double cpu = CpuSeconds() - cpuBefore;
+        const double xvfb = m_xvfb > 0 ? ProcessCpuSeconds(m_xvfb) - xvfbBefore : 0;
         const double wall = Seconds(Clock::now() - start);
         const long long received = m_dlg.RecvCount() - countBefore;
         m_totalReceived += m_dlg.RecvCount();
-        std::printf("(b) %-11s port open, line quiet: program CPU %.2f %% of one core over %.1f s\n",
-                    hex ? "hexadecimal" : "character", 100.0 * idleCpu / idleWall, idleWall);
-        std::printf("(b) %-11s stream at 3840 bytes/s: %lld bytes in %.1f s (%.0f bytes/s), program CPU %.2f %% of "
-                    "one core\n",
-                    hex ? "hexadecimal" : "character", received, wall, received / wall, 100.0 * cpu / wall);
+        std::printf("(b) %-11s stream at %4d bytes/s: %lld bytes in %.1f s (%.0f bytes/s), program CPU %.2f %% of one "
+                    "core",
+                    mode, rate, received, wall, received / wall, 100.0 * cpu / wall);
+        if (m_xvfb > 0)
+            std::printf(", Xvfb CPU %.2f %%", 100.0 * xvfb / wall);
+        std::printf("\n");
         std::fflush(stdout);
 
         closePort();
@@ -337,6 +459,7 @@ public:
 
 private:
     CTavrinDlg& m_dlg;
+    pid_t m_xvfb;
     std::uint64_t m_totalReceived = 0;
 };
 
@@ -344,14 +467,34 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const std::uint64_t floodBytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1u << 20;
-    const int cpuSeconds = argc > 2 ? std::atoi(argv[2]) : 5;
-    const std::uint64_t memoryBytes = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 10u << 20;
+    bool pacedOnly = false;
+    bool xvfb = false;
+    int arg = 1;
+    for (; arg < argc && argv[arg][0] == '-'; ++arg) {
+        if (std::strcmp(argv[arg], "--paced") == 0) {
+            pacedOnly = true;
+        } else if (std::strcmp(argv[arg], "--xvfb") == 0) {
+            pacedOnly = xvfb = true;
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", argv[arg]);
+            return 2;
+        }
+    }
+    const std::uint64_t floodBytes = arg < argc ? std::strtoull(argv[arg], nullptr, 10) : 1u << 20;
+    const int cpuSeconds = arg + 1 < argc ? std::atoi(argv[arg + 1]) : 5;
+    const std::uint64_t memoryBytes = arg + 2 < argc ? std::strtoull(argv[arg + 2], nullptr, 10) : 10u << 20;
     if (floodBytes == 0 || cpuSeconds <= 0 || memoryBytes == 0) {
-        std::fprintf(stderr, "usage: %s [flood-bytes [cpu-seconds [memory-bytes]]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--paced | --xvfb] [flood-bytes [cpu-seconds [memory-bytes]]]\n", argv[0]);
         return 2;
+    }
+
+    Xvfb server;
+    if (xvfb) {
+        if (!server.start())
+            return 1;
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    } else if (!std::getenv("QT_QPA_PLATFORM")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
 
     QApplication app(argc, argv);
@@ -370,15 +513,24 @@ int main(int argc, char** argv)
             QTimer::singleShot(1, &context, body);
             return;
         }
-        Bench bench(dlg);
-        std::printf("receive path, dialog offscreen, Qt %s\n", qVersion());
+        Bench bench(dlg, xvfb ? server.pid() : -1);
+        std::printf("receive path, dialog on the %s platform%s, Qt %s\n", qPrintable(QGuiApplication::platformName()),
+                    xvfb ? " under Xvfb" : "", qVersion());
+        if (pacedOnly) {
+            for (bool hex : {false, true})
+                for (int rate : {960, 3840})
+                    bench.steadyStream(hex, cpuSeconds, rate, rate == 960);
+            dlg.EndDialog(IDCANCEL);
+            return;
+        }
         const long rssAtStart = VmRssKiB();
         bench.flood(false, floodBytes);
         const long rssBefore = VmRssKiB();
         bench.startCounting();
         bench.flood(true, floodBytes);
         for (bool hex : {false, true})
-            bench.steadyStream(hex, cpuSeconds);
+            for (int rate : {960, 3840})
+                bench.steadyStream(hex, cpuSeconds, rate, rate == 960);
         bench.memory(true, memoryBytes, rssBefore);
         std::printf("(c) VmRSS %ld KiB at start, before any byte\n", rssAtStart);
         dlg.EndDialog(IDCANCEL);

@@ -175,6 +175,49 @@ TEST_F(ReceiveTest, AreaOfMoreThan400LinesIsReplacedByTheNotice)
     });
 }
 
+// A line end counts once, and only when it is known: a CR is a line end once
+// the byte after it shows it is no CR LF. So after the 400th CR LF or LF the
+// area holds 401 lines and no notice, and the next byte comes after the
+// notice; after the 400th lone CR the area holds 400 lines, the next byte
+// opens line 401, and the one after it comes after the notice.
+TEST_F(ReceiveTest, LineEndsAtTheLimitCountOnceWhenTheyAreKnown)
+{
+    RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+        const std::string notice = kTextLineLimitNotice;
+        const struct {
+            const char* name;
+            std::string end;
+            int lines;              // after 400 line ends
+            std::string beforeNotice;  // shown after them on line 401
+        } cases[] = {
+            {"CR LF", "\r\n", 401, ""},
+            {"LF", "\n", 401, ""},
+            {"lone CR", "\r", 400, "N"},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            ui.click(IDC_CLEAR_BUTTON);
+            std::string lines;
+            for (int i = 0; i < 400; ++i)
+                lines += "L" + c.end;
+            Receive(dlg, device, lines);
+            ASSERT_FALSE(HasFatalFailure());
+            EXPECT_EQ(ui.recvLineCount(), c.lines);
+            EXPECT_EQ(dlg.RecvData().bytes(), lines) << "no notice yet";
+            if (!c.beforeNotice.empty()) {
+                Receive(dlg, device, c.beforeNotice);
+                ASSERT_FALSE(HasFatalFailure());
+                EXPECT_EQ(dlg.RecvData().bytes(), lines + c.beforeNotice);
+                EXPECT_EQ(ui.recvLineCount(), 401);
+            }
+            Receive(dlg, device, "X");
+            ASSERT_FALSE(HasFatalFailure());
+            EXPECT_EQ(dlg.RecvData().bytes(), notice + "X") << "the notice, then the byte, no line break";
+            EXPECT_EQ(ui.text(IDC_RECV_EDIT), dlg.RecvData().bytes());
+        }
+    });
+}
+
 // What the user types stays: text typed into the receive area is followed by
 // the received bytes at its very end, whatever is selected, and the send text
 // typed meanwhile survives the clearing of the receive area, which writes the

@@ -5,6 +5,8 @@
 #include "framework/qtext.h"
 #include "framework/textedit.h"
 
+#include <QApplication>
+#include <QInputMethodEvent>
 #include <QTest>
 
 using namespace fixture;
@@ -33,18 +35,6 @@ TEST(Conversion, DisplayShowsEveryByteVisibly)
     EXPECT_EQ(AfxQStringFromBytes("\xFF" "A"), U("\uFFFDA"));
     // The symbols of control bytes go back as those bytes.
     EXPECT_EQ(AfxBytesFromQString(U("\u2401\u2421")), "\x01\x7F");
-}
-
-TEST(Conversion, PiecesDecodeAsTheirConcatenation)
-{
-    const std::string text = Gbk("啊") + "\r\n" + "\xB0" + "!" + Gbk("字") + "\r";
-    AfxDisplayDecoder decoder;
-    QString pieces;
-    for (char c : text)
-        pieces += decoder.decode(std::string_view(&c, 1));
-    pieces += decoder.flush();
-    EXPECT_EQ(pieces, AfxQStringFromBytes(text));
-    EXPECT_EQ(pieces, U("啊\n\uFFFD!字\n"));
 }
 
 // --- Edits ---------------------------------------------------------------------------
@@ -78,14 +68,19 @@ TEST(Edit, BytesInsertedOneByOneShowAsTheirCharacters)
         // Its trail byte completes it.
         AppendLikeTheReceivePath(edit, "\xA1");
         EXPECT_EQ(widget->text(), U("接收\n\uFFFD\n字\n\n啊"));
+        // A last CR is no line end until the next byte shows it is not CR LF.
+        AppendLikeTheReceivePath(edit, "\r");
+        EXPECT_EQ(::SendMessageA(edit, EM_GETLINECOUNT, 0, 0), 5);
+        AppendLikeTheReceivePath(edit, "\n");
+        EXPECT_EQ(::SendMessageA(edit, EM_GETLINECOUNT, 0, 0), 6);
         // The exact bytes come back, a lone CR and LF and the stray lead byte included.
         CString text;
         d.m_editMulti.GetWindowText(text);
-        EXPECT_EQ(text.bytes(), received + "\xA1");
+        EXPECT_EQ(text.bytes(), received + "\xA1\r\n");
     });
 }
 
-TEST(Edit, APendingLeadByteEndsAsAReplacementWhenTheInsertionMovesOn)
+TEST(Edit, TheShownTextIsWhatTheBytesSayWhereverTheyChange)
 {
     CTestDlg dlg;
     dlg.Run([](CTestDlg& d) {
@@ -93,28 +88,31 @@ TEST(Edit, APendingLeadByteEndsAsAReplacementWhenTheInsertionMovesOn)
         auto* widget = static_cast<TextEditWidget*>(AfxWidgetFromHandle(edit));
         AppendLikeTheReceivePath(edit, "ab\xB0");
         EXPECT_EQ(widget->text(), U("ab"));
-        // A selection elsewhere: the lead byte shows as a replacement.
+        // Moving the selection changes nothing shown.
         d.m_editMulti.SetSel(0, 0);
-        EXPECT_EQ(widget->text(), U("ab\uFFFD"));
-        // A lead byte inserted there waits in turn; positions count it.
-        d.m_editMulti.ReplaceSel("\xA1");
-        EXPECT_EQ(widget->text(), U("ab\uFFFD"));
+        EXPECT_EQ(widget->text(), U("ab"));
+        // A lead byte put before "a" takes it as its trail byte.
+        d.m_editMulti.ReplaceSel("\xB0");
+        EXPECT_EQ(widget->text(), AfxQStringFromBytes("\xB0" "a") + U("b"));
         EXPECT_EQ(d.m_editMulti.GetWindowTextLength(), 4);
         int start = -1;
         int end = -1;
         d.m_editMulti.GetSel(start, end);
-        EXPECT_EQ(start, 1);
+        EXPECT_EQ(start, 1) << "the byte position given is kept, inside a character too";
         EXPECT_EQ(end, 1);
-        // Positions past the end are clamped to it; moving there ends the wait.
+        // Removing it gives "a" back.
+        d.m_editMulti.SetSel(0, 1);
+        d.m_editMulti.ReplaceSel("");
+        EXPECT_EQ(widget->text(), U("ab"));
+        // Positions past the end are clamped to it.
         d.m_editMulti.SetSel(100, 200);
-        EXPECT_EQ(widget->text(), U("\uFFFDab\uFFFD"));
         d.m_editMulti.GetSel(start, end);
-        EXPECT_EQ(start, 4);
-        EXPECT_EQ(end, 4);
+        EXPECT_EQ(start, 3);
+        EXPECT_EQ(end, 3);
     });
 }
 
-TEST(Edit, UserTypingMakesTheShownTextTheTruth)
+TEST(Edit, UserTypingKeepsTheBytesAroundIt)
 {
     CTestDlg dlg;
     dlg.Run([](CTestDlg& d) {
@@ -124,11 +122,14 @@ TEST(Edit, UserTypingMakesTheShownTextTheTruth)
         widget->setFocus();
         widget->setSelection(widget->length(), widget->length());
         QTest::keyClicks(widget, QStringLiteral("z"));
-        // The lone LF is a line break the user's text now ends with CR LF.
+        QInputMethodEvent compose;
+        compose.setCommitString(U("字"));
+        QApplication::sendEvent(widget, &compose);
+        // The lone LF stays as it came; what the user typed is code page 936.
         CString text;
         d.m_editMulti.GetWindowText(text);
-        EXPECT_EQ(text.bytes(), std::string("a\r\nb\x01z", 6));
-        EXPECT_EQ(d.m_editMulti.GetWindowTextLength(), 6);
+        EXPECT_EQ(text.bytes(), std::string("a\nb\x01z", 5) + Gbk("字"));
+        EXPECT_EQ(d.m_editMulti.GetWindowTextLength(), 7);
     });
 }
 

@@ -1,23 +1,29 @@
-// The multi-line edit: wrapped lines counted incrementally agree with a full
-// layout, the wrapping rules, selection, keys, clipboard, signals and the
-// deferred display. Real widgets, offscreen; fonts are set by pixel size so
+// The multi-line edit's widget: wrapping at its width and font, selection,
+// keys, clipboard, signals, and a display that paints at display rate and
+// only what changed. Real widgets, offscreen; fonts are set by pixel size so
 // wrapping does not depend on the screen.
+#include "framework/frameclock.h"
 #include "framework/textedit.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QInputMethodEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <cmath>
+
 
 namespace {
 
@@ -46,183 +52,7 @@ void receive(TextEditWidget& edit, const QString& text)
     }
 }
 
-// Every line of `edit` starts where a full layout of the same text starts it.
-void expectSameLines(const TextEditWidget& edit, TextEditWidget& full, const char* when)
-{
-    full.setText(edit.text());
-    ASSERT_EQ(edit.lineCount(), full.lineCount()) << when;
-    for (int line = 0; line < full.lineCount(); ++line)
-        ASSERT_EQ(edit.lineStart(line), full.lineStart(line)) << when << ", line " << line;
-}
-
-QString randomText(std::mt19937& random, int size, const QString& alphabet, int maxWord)
-{
-    QString text;
-    while (text.size() < size) {
-        const int word = std::uniform_int_distribution<int>(1, maxWord)(random);
-        for (int i = 0; i < word; ++i)
-            text += alphabet.at(std::uniform_int_distribution<int>(0, int(alphabet.size()) - 1)(random));
-        const int gap = std::uniform_int_distribution<int>(0, 9)(random);
-        text += gap == 0 ? QStringLiteral("  ") : gap == 1 ? QStringLiteral("\t") : QStringLiteral(" ");
-    }
-    return text.left(size);
-}
-
-QString hexPairs(int count)
-{
-    QString text;
-    for (int i = 0; i < count; ++i)
-        text += QStringLiteral("%1 ").arg(i % 256, 2, 16, QLatin1Char('0')).toUpper();
-    return text;
-}
-
-struct Sample {
-    const char* name;
-    QString text;
-    int checkEvery;  // characters between comparisons with a full layout
-};
-
-std::vector<Sample> samples()
-{
-    std::mt19937 random(20240611);
-    const QString latin = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMWi0123456789.,;");
-    QString lines;
-    for (int i = 0; i < 40; ++i)
-        lines += randomText(random, 80, latin, 12) + u'\n';
-    QString cjk;
-    for (int i = 0; i < 20; ++i) {
-        cjk += randomText(random, 50, QStringLiteral("数据过长影响显示灵敏度已经清空请见量，。"), 30);
-        cjk += randomText(random, 20, latin, 6) + u'\n';
-    }
-    QString breaks = QStringLiteral("\n\nab\n\n\ncd \n \n\t\nlast");
-    QString controls;
-    for (int i = 0; i < 300; ++i)
-        controls += QChar(i % 40 == 39 ? u'\n' : char16_t(i % 5 == 0 ? 1 + i % 31 : 'a' + i % 26));
-    QString surrogates;
-    for (int i = 0; i < 200; ++i)
-        surrogates += i % 40 == 0 ? QStringLiteral(" ") : QString::fromUcs4(U"\U00020000x", 2);
-    return {
-        {"80-character lines", lines, 53},
-        {"one long hexadecimal paragraph", hexPairs(3000), 211},
-        {"words longer than a line", randomText(random, 3000, latin, 150), 37},
-        {"Chinese mixed with Latin", cjk, 41},
-        {"line breaks alone and in runs", breaks, 1},
-        {"control characters", controls, 7},
-        {"surrogate pairs split across appends", surrogates, 5},
-    };
-}
-
 } // namespace
-
-TEST(TextEditWrap, AppendingCharacterByCharacterMatchesAFullLayout)
-{
-    for (const QFont& font : {songFont(), pixelFont("DejaVu Sans", 11)}) {
-        for (int width : {414, 150}) {
-            for (const Sample& sample : samples()) {
-                SCOPED_TRACE(testing::Message() << sample.name << ", " << font.family().toStdString()
-                                                << ", width " << width);
-                TextEditWidget edit;
-                TextEditWidget full;
-                for (TextEditWidget* e : {&edit, &full}) {
-                    e->setFont(font);
-                    e->resize(width, 200);
-                }
-                for (int i = 0; i < sample.text.size(); i += sample.checkEvery) {
-                    receive(edit, sample.text.mid(i, sample.checkEvery));
-                    expectSameLines(edit, full, "after an append");
-                    if (testing::Test::HasFatalFailure())
-                        return;
-                }
-                EXPECT_EQ(edit.text(), sample.text);
-                EXPECT_GT(edit.lineCount(), 1);
-            }
-        }
-    }
-}
-
-TEST(TextEditWrap, EditsAnywhereMatchAFullLayout)
-{
-    std::mt19937 random(7);
-    const QString alphabet = QStringLiteral("abcdefghij 数据\n\tWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW");
-    TextEditWidget edit;
-    TextEditWidget full;
-    for (TextEditWidget* e : {&edit, &full}) {
-        e->setFont(songFont());
-        e->resize(200, 200);
-    }
-    edit.setText(randomText(random, 400, alphabet, 20));
-    QString expected = edit.text();
-    for (int step = 0; step < 300; ++step) {
-        const int a = std::uniform_int_distribution<int>(0, edit.length())(random);
-        const int b = std::uniform_int_distribution<int>(0, edit.length())(random);
-        const int size = std::uniform_int_distribution<int>(0, 3)(random) == 0 ? 0 : 12;
-        const QString insert = randomText(random, size, alphabet, 20).left(
-            std::uniform_int_distribution<int>(0, size)(random));
-        edit.setSelection(a, b);
-        edit.replaceSelection(insert);
-        expected.replace(std::min(a, b), std::abs(a - b), insert);
-        ASSERT_EQ(edit.text(), expected);
-        ASSERT_EQ(edit.selectionStart(), std::min(a, b) + insert.size());
-        ASSERT_EQ(edit.selectionEnd(), edit.selectionStart());
-        expectSameLines(edit, full, "after an edit");
-        if (HasFatalFailure())
-            return;
-        if (step % 50 == 0) {
-            receive(edit, QStringLiteral("tail text\n"));
-            expected += QStringLiteral("tail text\n");
-        }
-    }
-}
-
-// Expected counts follow from the rules with the song font's fixed widths.
-TEST(TextEditWrap, FollowsTheEditControlRules)
-{
-    TextEditWidget edit;
-    edit.setFont(songFont());
-    ASSERT_EQ(QFontInfo(edit.font()).family(), QStringLiteral("AR PL UMing CN"));
-    edit.resize(300, 200);
-    edit.resize(300 - edit.wrapWidth() % 6, 200);  // so that a full line fits exactly
-    ASSERT_EQ(edit.wrapWidth() % 6, 0);
-    const int n = edit.wrapWidth() / 6;  // Latin characters per line
-    ASSERT_GT(n, 20);
-    const QString a = QString(n, u'a');
-    auto linesOf = [&](const QString& text) {
-        edit.setText(text);
-        return edit.lineCount();
-    };
-
-    EXPECT_EQ(linesOf(QString()), 1);
-    EXPECT_EQ(linesOf(QStringLiteral("\n")), 2);
-    EXPECT_EQ(linesOf(QStringLiteral("a\n\nb")), 3);
-    EXPECT_EQ(linesOf(a), 1);
-    EXPECT_EQ(linesOf(a + u'a'), 2);
-    EXPECT_EQ(edit.lineStart(1), n) << "a word longer than a line breaks where it overflows";
-    EXPECT_EQ(linesOf(a + a + a + u'a'), 4);
-
-    EXPECT_EQ(linesOf(QStringLiteral("ab ") + QString(n - 3, u'c')), 1);
-    EXPECT_EQ(linesOf(QStringLiteral("ab ") + QString(n - 2, u'c')), 2);
-    EXPECT_EQ(edit.lineStart(1), 3) << "the word that overflows moves whole to the next line";
-    EXPECT_EQ(linesOf(QStringLiteral("ab ") + QString(2 * n, u'c')), 3);
-    EXPECT_EQ(edit.lineStart(2), 3 + n);
-
-    EXPECT_EQ(linesOf(a + QStringLiteral("      \t\t")), 1) << "blanks hang past the edge";
-    EXPECT_EQ(linesOf(a + QStringLiteral("     b")), 2);
-    EXPECT_EQ(edit.lineStart(1), n + 5);
-
-    const QString hanzi(n / 2, QChar(0x6570));
-    EXPECT_EQ(linesOf(hanzi), 1);
-    EXPECT_EQ(linesOf(hanzi + QChar(0x636E)), 2) << "Chinese characters are twice as wide";
-    EXPECT_EQ(linesOf(QString(n - 1, u'a') + QChar(0x636E)), 2);
-    EXPECT_EQ(edit.lineStart(1), n - 1);
-
-    const QString pairs = QString::fromUcs4(U"\U00020000").repeated(n + 5);
-    ASSERT_GT(linesOf(pairs), 1);
-    for (int line = 1; line < edit.lineCount(); ++line)
-        EXPECT_EQ(edit.lineStart(line) % 2, 0) << "line " << line << " starts inside a surrogate pair";
-
-    EXPECT_EQ(edit.lineStart(-1), -1);
-    EXPECT_EQ(edit.lineStart(edit.lineCount()), -1);
-}
 
 TEST(TextEditWrap, FollowsWidthAndFontBeforeAndAfterBeingShown)
 {
@@ -479,4 +309,93 @@ TEST(TextEditDisplay, PaintsAtDisplayRateAndFollowsTheCaret)
     EXPECT_EQ(pixelsOf(QPalette::Highlight), 0);
     edit.setSelection(0, 4);
     EXPECT_GT(pixelsOf(QPalette::Highlight), 4 * 6 * 12 / 3) << "a third of the band at least, around the glyphs";
+}
+
+namespace {
+
+// Records the regions the viewport is asked to paint.
+struct PaintRecorder : QObject {
+    std::vector<QRegion> regions;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            regions.push_back(static_cast<QPaintEvent*>(event)->region());
+        return false;
+    }
+};
+
+// True when nothing is scheduled that would paint: no frame is due, no timer
+// of the edit runs and no update is waiting in the event queue.
+bool Quiet(TextEditWidget& edit, PaintRecorder& recorder)
+{
+    const size_t before = recorder.regions.size();
+    QCoreApplication::processEvents();
+    const auto timers = edit.findChildren<QTimer*>();
+    return recorder.regions.size() == before && !FrameClock::instance().pending()
+        && std::none_of(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive(); });
+}
+
+} // namespace
+
+TEST(TextEditDisplay, RepaintsOnlyTheLinesAChangeTouchedAndNothingWhileNothingChanges)
+{
+    TextEditWidget edit;
+    edit.setFocusPolicy(Qt::NoFocus);  // no blinking caret
+    edit.setFont(songFont());
+    edit.resize(300, 200);
+    QString lines;
+    for (int i = 0; i < 400; ++i)
+        lines += QStringLiteral("line %1\n").arg(i);
+    edit.setText(lines);
+    edit.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&edit));
+    PaintRecorder recorder;
+    edit.viewport()->installEventFilter(&recorder);
+    receive(edit, QStringLiteral("x"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Quiet(edit, recorder) && !recorder.regions.empty(); }));
+    const int lineHeight = static_cast<int>(std::ceil(QFontMetricsF(songFont()).height()));
+    const int rows = (edit.viewport()->height() - 1) / lineHeight;
+    ASSERT_EQ(edit.firstVisibleLine(), edit.lineCount() - rows) << "the view follows the end";
+
+    const struct {
+        const char* name;
+        QString bytes;
+        int paintedRows;  // at most
+    } cases[] = {
+        {"a byte on the last line", QStringLiteral("y"), 1},
+        {"a line break: the lines move up", QStringLiteral("\nz"), 2},
+        {"a wrapped paragraph grows by a line", QStringLiteral("0D ").repeated(20), 2},
+    };
+    const int bottom = 1 + rows * lineHeight;  // of the last whole row
+    for (const auto& c : cases) {
+        recorder.regions.clear();
+        receive(edit, c.bytes);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Quiet(edit, recorder) && !recorder.regions.empty(); })) << c.name;
+        QRegion painted;
+        for (const QRegion& region : recorder.regions)
+            painted += region;
+        const QRect box = painted.boundingRect();
+        // The last lines, and the blank below them, and nothing else.
+        EXPECT_GE(box.top(), bottom - c.paintedRows * lineHeight) << c.name;
+        EXPECT_GE(box.bottom(), bottom - lineHeight) << c.name << ": the last line is painted";
+        EXPECT_EQ(edit.firstVisibleLine(), edit.lineCount() - rows) << c.name;
+    }
+
+    // The pixels on screen after all that, moved and painted, are those of
+    // the same text painted afresh.
+    TextEditWidget fresh;
+    fresh.setFocusPolicy(Qt::NoFocus);
+    fresh.setFont(songFont());
+    fresh.resize(300, 200);
+    fresh.setText(edit.text());
+    fresh.setSelection(fresh.length(), fresh.length());
+    fresh.scrollToCaret();
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    PaintRecorder freshRecorder;
+    fresh.viewport()->installEventFilter(&freshRecorder);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Quiet(fresh, freshRecorder); }));
+    ASSERT_EQ(fresh.firstVisibleLine(), edit.firstVisibleLine());
+    auto onScreen = [](TextEditWidget& w) { return w.screen()->grabWindow(w.winId()).toImage(); };
+    EXPECT_EQ(onScreen(edit), onScreen(fresh));
 }

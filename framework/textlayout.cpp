@@ -1,0 +1,122 @@
+#include "framework/textlayout.h"
+
+#include <algorithm>
+
+namespace {
+
+bool isBlank(char16_t c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+} // namespace
+
+int TextLayout::nextLine(const std::u16string& text, const TextMetric& metric, int start) const
+{
+    const int size = static_cast<int>(text.size());
+    int x = 0;
+    int wordStart = start;  // after the last blank of the line
+    for (int i = start; i < size; ++i) {
+        const char16_t c = text[static_cast<size_t>(i)];
+        if (c == u'\n')
+            return i + 1;
+        const int w = metric.widthAt(c, x);
+        if (isBlank(c)) {
+            // Blanks never wrap: they hang past the edge.
+            x += w;
+            wordStart = i + 1;
+            continue;
+        }
+        if (x + w > m_width && i > start)
+            return wordStart > start ? wordStart : i;  // the word moves down whole, or breaks here
+        x += w;
+    }
+    return -1;
+}
+
+void TextLayout::reset(const std::u16string& text, const TextMetric& metric, int width)
+{
+    m_width = width;
+    m_starts.assign(1, 0);
+    for (int start = 0; (start = nextLine(text, metric, start)) >= 0;)
+        m_starts.push_back(start);
+}
+
+TextLayout::Damage TextLayout::update(const std::u16string& text, const TextMetric& metric,
+                                      const TextModel::Change& change)
+{
+    if (change.removed == 0 && change.inserted == 0)
+        return {};
+    const int from = change.from;
+    const int delta = change.inserted - change.removed;
+    const int changeEnd = from + change.inserted;  // in the new text
+
+    // The first line that can change. A word that only grows leaves the
+    // lines before it as they were, and so do a blank or a line break that
+    // split no word; a split or shortened word can move up, to the line
+    // before the one it begins. A change right at a line start can change
+    // where the line before broke.
+    auto inWord = [&](int i) {
+        return i >= 0 && i < static_cast<int>(text.size()) && !isBlank(text[static_cast<size_t>(i)])
+            && text[static_cast<size_t>(i)] != u'\n';
+    };
+    bool growsWord = change.removed == 0;
+    for (int i = from; growsWord && i < changeEnd; ++i)
+        growsWord = inWord(i);
+    const bool splitsWord = change.removed == 0 && !growsWord && inWord(from - 1) && inWord(changeEnd);
+    int anchor = from;
+    if (change.removed > 0 || splitsWord) {
+        while (inWord(anchor - 1))
+            --anchor;
+    }
+    int line = lineOf(anchor);
+    if (line > 0 && m_starts[static_cast<size_t>(line)] == anchor)
+        --line;
+
+    // Lines again from there, until one starts where an old one started on
+    // text the change did not touch: the rest is as it was, moved by delta.
+    std::vector<int>& fresh = m_fresh;
+    fresh.clear();
+    auto old = m_starts.begin() + line + 1;
+    bool resumed = false;
+    for (int start = m_starts[static_cast<size_t>(line)]; (start = nextLine(text, metric, start)) >= 0;) {
+        if (start >= changeEnd) {
+            old = std::lower_bound(old, m_starts.end(), start - delta);
+            if (old != m_starts.end() && *old == start - delta) {
+                resumed = true;
+                break;
+            }
+        }
+        fresh.push_back(start);
+    }
+    if (!resumed)
+        old = m_starts.end();
+    const auto first = m_starts.begin() + line + 1;
+    const int replaced = static_cast<int>(old - first);
+    const int added = static_cast<int>(fresh.size());
+    const auto next = m_starts.erase(first, old);
+    const auto tail = m_starts.insert(next, fresh.begin(), fresh.end()) + added;
+    if (delta != 0)
+        std::for_each(tail, m_starts.end(), [delta](int& start) { start += delta; });
+
+    // Same number of lines: those after the last new one show what they did.
+    if (resumed && replaced == added)
+        return {line, line + added, false};
+    return {line, lineCount() - 1, true};
+}
+
+int TextLayout::lineEnd(const std::u16string& text, int line) const
+{
+    if (line + 1 >= lineCount())
+        return static_cast<int>(text.size());
+    const int next = m_starts[static_cast<size_t>(line) + 1];
+    return text[static_cast<size_t>(next) - 1] == u'\n' ? next - 1 : next;
+}
+
+int TextLayout::lineOf(int pos, bool atLineEnd) const
+{
+    int line = static_cast<int>(std::upper_bound(m_starts.begin(), m_starts.end(), pos) - m_starts.begin()) - 1;
+    if (atLineEnd && line > 0 && m_starts[static_cast<size_t>(line)] == pos)
+        --line;
+    return std::max(line, 0);
+}
