@@ -3,15 +3,12 @@
 // thread, and only the raising thread waits for the answer.
 #include <QApplication>
 #include <QMessageBox>
-#include <QMetaObject>
-#include <QPointer>
 
-#include <condition_variable>
-#include <memory>
 #include <mutex>
 
 #include "framework/afxqt.h"
 #include "framework/afxtest.h"
+#include "framework/handoff.h"
 #include "framework/qtext.h"
 #include "framework/wndimpl.h"
 
@@ -78,29 +75,9 @@ int resultOf(const QMessageBox& box)
     }
 }
 
-struct Request {
-    std::mutex mutex;
-    std::condition_variable answered;
-    bool done = false;
-    int result = 0;
-
-    void finish(int value)
-    {
-        {
-            std::lock_guard lock(mutex);
-            if (done)
-                return;
-            done = true;
-            result = value;
-        }
-        answered.notify_all();
-    }
-};
-
-// On the GUI thread: shows the box and returns at once; the request is
-// answered when the user closes it.
-void showForOtherThread(const std::shared_ptr<Request>& request, HWND owner, const CString& text,
-                        const CString& caption, UINT style)
+// On the GUI thread: shows the box of another thread and returns at once;
+// the thread's request is answered when the user closes the box.
+void showForOtherThread(Ticket ticket, HWND owner, const CString& text, const CString& caption, UINT style)
 {
     QWidget* ownerWidget = AfxWidgetFromHandle(owner);
     // An ownerless box leaves the program's windows usable; under a modal
@@ -110,17 +87,17 @@ void showForOtherThread(const std::shared_ptr<Request>& request, HWND owner, con
     auto* box = new QMessageBox(parent);
     if (!configure(*box, text, caption, style)) {
         delete box;
-        request->finish(0);
+        answer(ticket, 0);
         return;
     }
     box->setWindowModality(ownerWidget ? Qt::WindowModal : Qt::NonModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     registerMessageBoxWindow(box, true);
-    QObject::connect(box, &QMessageBox::finished, box, [request, box](int) { request->finish(resultOf(*box)); });
+    QObject::connect(box, &QMessageBox::finished, box, [ticket, box](int) { answer(ticket, resultOf(*box)); });
     // A box that goes with its parent dialog is answered as if dismissed.
-    QObject::connect(box, &QObject::destroyed, QApplication::instance(), [request, box] {
+    QObject::connect(box, &QObject::destroyed, QApplication::instance(), [ticket, box] {
         registerMessageBoxWindow(box, false);
-        request->finish(IDCANCEL);
+        answer(ticket, IDCANCEL);
     });
     box->show();
 }
@@ -138,16 +115,10 @@ int messageBox(HWND owner, const CString& text, const CString& caption, UINT sty
         registerMessageBoxWindow(&box, false);
         return resultOf(box);
     }
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return 0;
-    auto request = std::make_shared<Request>();
-    QMetaObject::invokeMethod(
-        app, [request, owner, text, caption, style] { showForOtherThread(request, owner, text, caption, style); },
-        Qt::QueuedConnection);
-    std::unique_lock lock(request->mutex);
-    request->answered.wait(lock, [&] { return request->done; });
-    return request->result;
+    // The box is shown by the GUI thread; 0 when the application goes away
+    // before it is answered.
+    return static_cast<int>(
+        awaitAnswer([&](Ticket ticket) { showForOtherThread(ticket, owner, text, caption, style); }));
 }
 
 }  // namespace afx
