@@ -16,8 +16,12 @@ namespace afx {
 
 namespace {
 
-std::mutex g_hookMutex;
-AfxMessageBoxHook g_hook;
+// Never destroyed: a detached thread may raise a box at any time.
+struct HookSlot {
+    std::mutex mutex;
+    AfxMessageBoxHook hook;
+};
+HookSlot& g_hook = *new HookSlot;
 
 bool configure(QMessageBox& box, const CString& text, const CString& caption, UINT style)
 {
@@ -130,8 +134,8 @@ int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type)
     afx::ensureGuiInitialised();
     AfxMessageBoxHook hook;
     {
-        std::lock_guard lock(afx::g_hookMutex);
-        hook = afx::g_hook;
+        std::lock_guard lock(afx::g_hook.mutex);
+        hook = afx::g_hook.hook;
     }
     if (hook)
         return hook(hWnd, message, title, type);
@@ -140,6 +144,6 @@ int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type)
 
 void AfxSetMessageBoxHook(AfxMessageBoxHook hook)
 {
-    std::lock_guard lock(afx::g_hookMutex);
-    afx::g_hook = std::move(hook);
+    std::lock_guard lock(afx::g_hook.mutex);
+    afx::g_hook.hook = std::move(hook);
 }
