@@ -3,6 +3,8 @@
 // thread, and only the raising thread waits for the answer.
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
+#include <QWindow>
 
 #include <mutex>
 
@@ -79,26 +81,66 @@ int resultOf(const QMessageBox& box)
     }
 }
 
+// An ownerless box leaves the program's windows usable and stays until it is
+// answered, whatever modal dialog comes or goes meanwhile. A modal dialog
+// blocks every window but its own and their transient children, so the box
+// follows the topmost one as its transient child (stacked above it and
+// answerable, but not owned by it, so not closed with it).
+class FollowModal : public QObject {
+public:
+    explicit FollowModal(QWidget* box) : QObject(box), m_window(box->windowHandle())
+    {
+        m_window->installEventFilter(this);
+        follow();
+    }
+
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        // A modal dialog shown over the box.
+        if (e->type() == QEvent::WindowBlocked)
+            follow();
+        return false;
+    }
+
+private:
+    void follow()
+    {
+        QWindow* modal = QGuiApplication::modalWindow();
+        if (modal == m_window)
+            return;
+        m_window->setTransientParent(modal);
+        if (m_followed)
+            disconnect(m_followed, nullptr, this, nullptr);
+        m_followed = modal;
+        // Once it has gone, the next one down (if any) is followed.
+        if (modal)
+            connect(modal, &QWindow::visibleChanged, this, &FollowModal::follow, Qt::QueuedConnection);
+    }
+
+    QWindow* m_window;
+    QPointer<QWindow> m_followed;
+};
+
 // On the GUI thread: shows the box of another thread and returns at once;
 // the thread's request is answered when the user closes the box.
 void showForOtherThread(Ticket ticket, HWND owner, const CString& text, const CString& caption, UINT style)
 {
     QWidget* ownerWidget = AfxWidgetFromHandle(owner);
-    // An ownerless box leaves the program's windows usable; under a modal
-    // dialog it becomes that dialog's child so that the dialog does not
-    // block it.
-    QWidget* parent = ownerWidget ? ownerWidget->window() : QApplication::activeModalWidget();
-    auto* box = new QMessageBox(parent);
+    auto* box = new QMessageBox(ownerWidget ? ownerWidget->window() : nullptr);
     if (!configure(*box, text, caption, style)) {
         delete box;
         answer(ticket, 0);
         return;
     }
-    box->setWindowModality(ownerWidget ? Qt::WindowModal : Qt::NonModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(ownerWidget ? Qt::WindowModal : Qt::NonModal);
+    if (!ownerWidget) {
+        box->winId();
+        new FollowModal(box);
+    }
     registerMessageBoxWindow(box, true);
     QObject::connect(box, &QMessageBox::finished, box, [ticket, box](int) { answer(ticket, resultOf(*box)); });
-    // A box that goes with its parent dialog is answered as if dismissed.
+    // A box that goes with its owner is answered as if dismissed.
     QObject::connect(box, &QObject::destroyed, QApplication::instance(), [ticket, box] {
         registerMessageBoxWindow(box, false);
         answer(ticket, IDCANCEL);

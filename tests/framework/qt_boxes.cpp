@@ -1,5 +1,6 @@
 // Message boxes from any thread, and framework threads that cannot start.
 #include "qt_fixture.h"
+#include "tests/support/wait.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -10,6 +11,8 @@
 #include <thread>
 
 using namespace fixture;
+using testsupport::ServeUntil;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -98,6 +101,42 @@ TEST(MessageBoxes, AWorkersBoxIsAnsweredWhileTheWindowThreadWaits)
         EXPECT_EQ(answer.load(), IDOK);
         QCoreApplication::processEvents();
         EXPECT_EQ(d.m_log.back(), "go") << "the held-back click arrives after the wait";
+    });
+}
+
+TEST(MessageBoxes, AWorkersBoxRaisedOverAModalDialogOutlivesItAndIsNotBlockedByIt)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg&) {
+        std::atomic<int> answer{0};
+        std::thread worker;
+        QPointer<QMessageBox> box;
+        CTestDlg about;  // a second modal dialog, as the about box is
+        about.Run([&](CTestDlg&) {
+            worker = std::thread([&] {
+                answer = MessageBoxA(nullptr, "WARNING: failed\n", "Application Error", MB_OK | MB_ICONERROR);
+                AfxWakeWaiters();
+            });
+            ASSERT_TRUE(WaitUntil([&] { return (box = ShownBox()) != nullptr; }));
+        });
+        if (!box || !box->isVisible()) {
+            ADD_FAILURE() << "the box went with the dialog it was raised over";
+            if (box)
+                box->reject();
+            worker.join();
+            return;
+        }
+        EXPECT_EQ(answer.load(), 0);
+        // The user answers it later, through the window system, which drops
+        // input to a window that a modal dialog (here the first one) blocks.
+        QCoreApplication::processEvents();
+        QWidget* ok = box->button(QMessageBox::Ok);
+        QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {}, ok->mapTo(box, ok->rect().center()));
+        EXPECT_TRUE(ServeUntil([&] { return answer.load() != 0; })) << "the click did not reach the box";
+        if (box && answer.load() == 0)
+            box->reject();  // lets the worker go after a failure
+        worker.join();
+        EXPECT_EQ(answer.load(), IDOK);
     });
 }
 
