@@ -155,26 +155,35 @@ TEST(Threads, StartFailuresAreReportedAsNoThread)
     EXPECT_FALSE(AfxGetThreadExitCode(0xFFFFFFu, &code));
 }
 
+struct Ending {
+    std::atomic<DWORD> id{0};
+    std::atomic<bool> unwound{false};
+};
+
 UINT EndDeepInside(LPVOID param)
 {
+    // The thread's own object may be gone as soon as it ends: the test takes
+    // the id from here.
+    auto* ending = static_cast<Ending*>(param);
+    ending->id = AfxGetCurrentThreadId();
     struct Flag {
         std::atomic<bool>* set;
         ~Flag() { *set = true; }
-    } flag{static_cast<std::atomic<bool>*>(param)};
+    } flag{&ending->unwound};
     AfxEndThread(100);
 }
 
 TEST(Threads, EndThreadEndsTheThreadAndRunsItsDestructors)
 {
-    std::atomic<bool> unwound{false};
-    CWinThread* thread = AfxBeginThread(EndDeepInside, &unwound, THREAD_PRIORITY_NORMAL, 64 * 1024);
-    ASSERT_NE(thread, nullptr);
-    const DWORD id = thread->m_nThreadID;
+    Ending ending;
+    ASSERT_NE(AfxBeginThread(EndDeepInside, &ending, THREAD_PRIORITY_NORMAL, 64 * 1024), nullptr);
     DWORD code = 0;
     // Not a window thread here: a plain wait, woken by the thread's end.
-    std::thread([&] { AfxWaitServingMessages([&] { return AfxGetThreadExitCode(id, &code) != FALSE; }); }).join();
+    std::thread([&] {
+        AfxWaitServingMessages([&] { return ending.id.load() != 0 && AfxGetThreadExitCode(ending.id, &code) != FALSE; });
+    }).join();
     EXPECT_EQ(code, 100u);
-    EXPECT_TRUE(unwound.load());
+    EXPECT_TRUE(ending.unwound.load());
 }
 
 }  // namespace

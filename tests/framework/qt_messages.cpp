@@ -6,9 +6,13 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
+#include "tests/support/text.h"
+
 using namespace fixture;
+using testsupport::WindowText;
 
 namespace {
 
@@ -92,6 +96,32 @@ TEST(MessageMap, OnOkExchangesDataAndEndsWithIdok)
     EXPECT_EQ(dlg.m_strLine, "typed");
 }
 
+// Its WM_SETTEXT handler sends a message to a child before it asks for the
+// default processing of its own message.
+class CRelayDlg : public CTestDlg {
+protected:
+    afx_msg LRESULT OnSetText(WPARAM, LPARAM)
+    {
+        ::SetWindowTextA(Item(*this, IDC_LABEL), "child");
+        return Default();
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CRelayDlg, CTestDlg)
+    ON_MESSAGE(WM_SETTEXT, &CRelayDlg::OnSetText)
+END_MESSAGE_MAP()
+
+TEST(MessageMap, DefaultAfterANestedSendProcessesTheHandlersOwnMessage)
+{
+    CRelayDlg dlg;
+    dlg.Run([](CTestDlg& d) {
+        EXPECT_EQ(::SetWindowTextA(d.m_hWnd, "caption"), TRUE);
+        EXPECT_EQ(WindowText(d.m_hWnd), "caption");
+        EXPECT_EQ(WindowText(Item(d, IDC_LABEL)), "child");
+    });
+}
+
 // --- Sent messages -----------------------------------------------------------------
 
 TEST(SentMessages, ASenderOnAnotherThreadWaitsForTheHandler)
@@ -127,6 +157,41 @@ TEST(SentMessages, AreServedInOrderWhileTheWindowThreadWaits)
         ASSERT_EQ(d.m_log.size(), 201u);
         for (int i = 0; i < 200; ++i)
             ASSERT_EQ(d.m_log[static_cast<size_t>(i) + 1], "byte:" + std::to_string(i) + ",2");
+    });
+}
+
+TEST(SentMessages, FromSeveralThreadsAtOnceEachArrivesOnceInItsSendersOrder)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg& d) {
+        constexpr int kSenders = 4;
+        constexpr int kEach = 300;
+        std::atomic<int> finished{0};
+        std::atomic<int> wrongResults{0};
+        std::vector<std::thread> senders;
+        for (int s = 0; s < kSenders; ++s) {
+            senders.emplace_back([&, s, hwnd = d.m_hWnd] {
+                for (int i = 0; i < kEach; ++i)
+                    if (::SendMessageA(hwnd, WM_TEST_BYTE, static_cast<WPARAM>(i), s) != i + 1)
+                        ++wrongResults;
+                ++finished;
+                AfxWakeWaiters();
+            });
+        }
+        AfxWaitServingMessages([&] { return finished.load() == kSenders; });
+        for (auto& sender : senders)
+            sender.join();
+        EXPECT_EQ(wrongResults.load(), 0) << "a sender got another message's result";
+        std::vector<int> next(kSenders, 0);
+        for (const std::string& entry : d.m_log) {
+            int i = 0;
+            int s = 0;
+            if (std::sscanf(entry.c_str(), "byte:%d,%d", &i, &s) != 2)
+                continue;
+            ASSERT_TRUE(s >= 0 && s < kSenders) << entry;
+            ASSERT_EQ(i, next[static_cast<size_t>(s)]++) << "sender " << s;
+        }
+        EXPECT_EQ(next, std::vector<int>(kSenders, kEach));
     });
 }
 
