@@ -84,18 +84,24 @@ int takeWakeLocked()
     return g_link.wakeFd;
 }
 
-void wakeGui(int fd)
+// Adds 1 to the eventfd's counter (wakes the GUI thread) or takes the
+// counter (the wake is taken up). EAGAIN is no failure: a full counter is
+// readable already, an empty one was taken up by an earlier activation.
+void countWake(int fd, bool add)
 {
-    if (fd < 0)
-        return;
-    const std::uint64_t one = 1;
+    std::uint64_t value = 1;
     ssize_t n;
     do {
-        n = write(fd, &one, sizeof one);
+        n = add ? write(fd, &value, sizeof value) : read(fd, &value, sizeof value);
     } while (n < 0 && errno == EINTR);
-    // EAGAIN: the counter is full, so the descriptor is readable already.
     if (n < 0 && errno != EAGAIN)
-        qWarning("Cannot wake the window thread: %s", std::strerror(errno));
+        qWarning("The window thread's wake-up failed: %s", std::strerror(errno));
+}
+
+void wakeGui(int fd)
+{
+    if (fd >= 0)
+        countWake(fd, true);
 }
 
 long futex(std::atomic<std::uint32_t>* word, int op, std::uint32_t value)
@@ -222,14 +228,7 @@ public:
     explicit Pump(int fd) : QObject(QCoreApplication::instance()), m_notifier(fd, QSocketNotifier::Read)
     {
         QObject::connect(&m_notifier, &QSocketNotifier::activated, this, [fd] {
-            std::uint64_t count = 0;
-            ssize_t n;
-            do {
-                n = read(fd, &count, sizeof count);
-            } while (n < 0 && errno == EINTR);
-            // EAGAIN: taken up already by an earlier activation.
-            if (n < 0 && errno != EAGAIN)
-                qWarning("Cannot read the window thread's wake-up: %s", std::strerror(errno));
+            countWake(fd, false);
             serveQueue();
         });
     }
@@ -374,8 +373,7 @@ bool startHandoff()
 
 LRESULT awaitAnswer(const std::function<void(Ticket)>& start)
 {
-    Record r;
-    r.start = &start;
+    Record r{.start = &start};
     return handOver(r);
 }
 
@@ -436,11 +434,7 @@ LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     if (!isLiveHandle(hWnd))
         return 0;
-    Record r;
-    r.hwnd = hWnd;
-    r.msg = msg;
-    r.wParam = wParam;
-    r.lParam = lParam;
+    Record r{.hwnd = hWnd, .msg = msg, .wParam = wParam, .lParam = lParam};
     return handOver(r);
 }
 
@@ -448,12 +442,7 @@ LRESULT AfxSendMessageSeries(HWND hWnd, UINT Msg, const WPARAM* wParams, size_t 
 {
     if (count == 0 || !wParams)
         return 0;
-    Record r;
-    r.hwnd = hWnd;
-    r.msg = Msg;
-    r.lParam = lParam;
-    r.wParams = wParams;
-    r.count = count;
+    Record r{.hwnd = hWnd, .msg = Msg, .lParam = lParam, .wParams = wParams, .count = count};
     if (isGuiThread()) {
         serve(r, Clock::time_point::max());
         return r.result;
