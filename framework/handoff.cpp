@@ -352,12 +352,12 @@ void guiWait(const std::function<bool()>& done)
 
 }  // namespace
 
-bool startHandoff()
+void startHandoff()
 {
     const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) {
         qWarning("Cannot make the window thread's wake-up: %s", std::strerror(errno));
-        return false;
+        return;
     }
     new Pump(fd);
     {
@@ -368,7 +368,6 @@ bool startHandoff()
     g_inputHold = new InputHold;
     g_inputHold->setParent(QCoreApplication::instance());
     QCoreApplication::instance()->installEventFilter(g_inputHold);
-    return true;
 }
 
 LRESULT awaitAnswer(const std::function<void(Ticket)>& start)

@@ -62,9 +62,9 @@ class QWidget;
 namespace afx {
 
 // GUI thread, once a QApplication exists: opens the link that other threads
-// hand records over. False when it cannot be made; sends from other threads
-// then fail as if the window did not exist.
-bool startHandoff();
+// hand records over. When it cannot be made (no eventfd), sends from other
+// threads fail as if the window did not exist.
+void startHandoff();
 
 // From a thread other than the GUI thread: runs start(ticket) on the GUI
 // thread and then sleeps until answer(ticket, value) is called there; value
