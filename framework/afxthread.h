@@ -1,18 +1,6 @@
 // Worker threads and the wait that keeps a window thread answering while it
-// waits for one.
-//
-// Threading contract:
-// - Windows (and so their handlers) live on the GUI thread, the thread of the
-//   QApplication. Any thread may call SendMessageA; from another thread the
-//   caller blocks until the handler has run on the GUI thread. The same holds
-//   for AfxSendMessageSeries, whose caller blocks until the last handler of
-//   the series has run.
-// - The GUI thread serves messages sent from other threads from its event
-//   loop, from every modal loop (DoModal, message boxes) and from
-//   AfxWaitServingMessages. A GUI thread that blocks any other way while a
-//   worker sends to it deadlocks, as on the platform this API comes from.
-// - A thread started by AfxBeginThread ends through AfxEndThread (also when
-//   its procedure returns); every end wakes the waits of AfxWaitServingMessages.
+// waits for one. Which thread may call what, and how a message crosses from a
+// worker to the window thread: framework/handoff.h.
 #pragma once
 
 #include <functional>

@@ -3,15 +3,14 @@
 // thread, and only the raising thread waits for the answer.
 #include <QApplication>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPointer>
+#include <QWindow>
 
-#include <condition_variable>
-#include <memory>
 #include <mutex>
 
 #include "framework/afxqt.h"
 #include "framework/afxtest.h"
+#include "framework/handoff.h"
 #include "framework/qtext.h"
 #include "framework/wndimpl.h"
 
@@ -19,8 +18,12 @@ namespace afx {
 
 namespace {
 
-std::mutex g_hookMutex;
-AfxMessageBoxHook g_hook;
+// Never destroyed: a detached thread may raise a box at any time.
+struct HookSlot {
+    std::mutex mutex;
+    AfxMessageBoxHook hook;
+};
+HookSlot& g_hook = *new HookSlot;
 
 bool configure(QMessageBox& box, const CString& text, const CString& caption, UINT style)
 {
@@ -78,49 +81,69 @@ int resultOf(const QMessageBox& box)
     }
 }
 
-struct Request {
-    std::mutex mutex;
-    std::condition_variable answered;
-    bool done = false;
-    int result = 0;
-
-    void finish(int value)
+// An ownerless box leaves the program's windows usable and stays until it is
+// answered, whatever modal dialog comes or goes meanwhile. A modal dialog
+// blocks every window but its own and their transient children, so the box
+// follows the topmost one as its transient child (stacked above it and
+// answerable, but not owned by it, so not closed with it).
+class FollowModal : public QObject {
+public:
+    explicit FollowModal(QWidget* box) : QObject(box), m_window(box->windowHandle())
     {
-        {
-            std::lock_guard lock(mutex);
-            if (done)
-                return;
-            done = true;
-            result = value;
-        }
-        answered.notify_all();
+        m_window->installEventFilter(this);
+        follow();
     }
+
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        // A modal dialog shown over the box.
+        if (e->type() == QEvent::WindowBlocked)
+            follow();
+        return false;
+    }
+
+private:
+    void follow()
+    {
+        QWindow* modal = QGuiApplication::modalWindow();
+        if (modal == m_window)
+            return;
+        m_window->setTransientParent(modal);
+        if (m_followed)
+            disconnect(m_followed, nullptr, this, nullptr);
+        m_followed = modal;
+        // Once it has gone, the next one down (if any) is followed.
+        if (modal)
+            connect(modal, &QWindow::visibleChanged, this, &FollowModal::follow, Qt::QueuedConnection);
+    }
+
+    QWindow* m_window;
+    QPointer<QWindow> m_followed;
 };
 
-// On the GUI thread: shows the box and returns at once; the request is
-// answered when the user closes it.
-void showForOtherThread(const std::shared_ptr<Request>& request, HWND owner, const CString& text,
-                        const CString& caption, UINT style)
+// On the GUI thread: shows the box of another thread and returns at once;
+// the thread's request is answered when the user closes the box.
+void showForOtherThread(Ticket ticket, HWND owner, const CString& text, const CString& caption, UINT style)
 {
     QWidget* ownerWidget = AfxWidgetFromHandle(owner);
-    // An ownerless box leaves the program's windows usable; under a modal
-    // dialog it becomes that dialog's child so that the dialog does not
-    // block it.
-    QWidget* parent = ownerWidget ? ownerWidget->window() : QApplication::activeModalWidget();
-    auto* box = new QMessageBox(parent);
+    auto* box = new QMessageBox(ownerWidget ? ownerWidget->window() : nullptr);
     if (!configure(*box, text, caption, style)) {
         delete box;
-        request->finish(0);
+        answer(ticket, 0);
         return;
     }
-    box->setWindowModality(ownerWidget ? Qt::WindowModal : Qt::NonModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(ownerWidget ? Qt::WindowModal : Qt::NonModal);
+    if (!ownerWidget) {
+        box->winId();
+        new FollowModal(box);
+    }
     registerMessageBoxWindow(box, true);
-    QObject::connect(box, &QMessageBox::finished, box, [request, box](int) { request->finish(resultOf(*box)); });
-    // A box that goes with its parent dialog is answered as if dismissed.
-    QObject::connect(box, &QObject::destroyed, QApplication::instance(), [request, box] {
+    QObject::connect(box, &QMessageBox::finished, box, [ticket, box](int) { answer(ticket, resultOf(*box)); });
+    // A box that goes with its owner is answered as if dismissed.
+    QObject::connect(box, &QObject::destroyed, QApplication::instance(), [ticket, box] {
         registerMessageBoxWindow(box, false);
-        request->finish(IDCANCEL);
+        answer(ticket, IDCANCEL);
     });
     box->show();
 }
@@ -138,16 +161,10 @@ int messageBox(HWND owner, const CString& text, const CString& caption, UINT sty
         registerMessageBoxWindow(&box, false);
         return resultOf(box);
     }
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return 0;
-    auto request = std::make_shared<Request>();
-    QMetaObject::invokeMethod(
-        app, [request, owner, text, caption, style] { showForOtherThread(request, owner, text, caption, style); },
-        Qt::QueuedConnection);
-    std::unique_lock lock(request->mutex);
-    request->answered.wait(lock, [&] { return request->done; });
-    return request->result;
+    // The box is shown by the GUI thread; 0 when the application goes away
+    // before it is answered.
+    return static_cast<int>(
+        awaitAnswer([&](Ticket ticket) { showForOtherThread(ticket, owner, text, caption, style); }));
 }
 
 }  // namespace afx
@@ -159,8 +176,8 @@ int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type)
     afx::ensureGuiInitialised();
     AfxMessageBoxHook hook;
     {
-        std::lock_guard lock(afx::g_hookMutex);
-        hook = afx::g_hook;
+        std::lock_guard lock(afx::g_hook.mutex);
+        hook = afx::g_hook.hook;
     }
     if (hook)
         return hook(hWnd, message, title, type);
@@ -169,6 +186,6 @@ int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type)
 
 void AfxSetMessageBoxHook(AfxMessageBoxHook hook)
 {
-    std::lock_guard lock(afx::g_hookMutex);
-    afx::g_hook = std::move(hook);
+    std::lock_guard lock(afx::g_hook.mutex);
+    afx::g_hook.hook = std::move(hook);
 }

@@ -14,9 +14,14 @@
 
 namespace {
 
-std::mutex g_mutex;
-std::function<bool()> g_creationHook;            // under g_mutex
-std::unordered_map<DWORD, DWORD> g_exitCodes;    // under g_mutex
+// Never destroyed: a detached thread publishes its exit code on its way out,
+// which may be after main has returned.
+struct Registry {
+    std::mutex mutex;
+    std::function<bool()> creationHook;
+    std::unordered_map<DWORD, DWORD> exitCodes;
+};
+Registry& g_registry = *new Registry;
 std::atomic<DWORD> g_lastThreadId{0};
 
 thread_local CWinThread* t_thread = nullptr;
@@ -32,8 +37,8 @@ struct ThreadEnd {
         if (!ending)
             return;
         if (t_threadId) {
-            std::lock_guard lock(g_mutex);
-            g_exitCodes[t_threadId] = code;
+            std::lock_guard lock(g_registry.mutex);
+            g_registry.exitCodes[t_threadId] = code;
         }
         AfxWakeWaiters();
     }
@@ -67,8 +72,8 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPri
     {
         std::function<bool()> hook;
         {
-            std::lock_guard lock(g_mutex);
-            hook = g_creationHook;
+            std::lock_guard lock(g_registry.mutex);
+            hook = g_registry.creationHook;
         }
         if (hook && !hook())
             return nullptr;
@@ -107,9 +112,9 @@ void AfxEndThread(UINT nExitCode, BOOL bDelete)
 
 BOOL AfxGetThreadExitCode(DWORD threadId, DWORD* exitCode)
 {
-    std::lock_guard lock(g_mutex);
-    auto it = g_exitCodes.find(threadId);
-    if (it == g_exitCodes.end())
+    std::lock_guard lock(g_registry.mutex);
+    auto it = g_registry.exitCodes.find(threadId);
+    if (it == g_registry.exitCodes.end())
         return FALSE;
     if (exitCode)
         *exitCode = it->second;
@@ -125,6 +130,6 @@ DWORD AfxGetCurrentThreadId()
 
 void AfxSetThreadCreationHook(std::function<bool()> allow)
 {
-    std::lock_guard lock(g_mutex);
-    g_creationHook = std::move(allow);
+    std::lock_guard lock(g_registry.mutex);
+    g_registry.creationHook = std::move(allow);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "framework/afxqt.h"
+#include "framework/handoff.h"
 #include "framework/qtext.h"
 #include "framework/wndimpl.h"
 

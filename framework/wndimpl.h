@@ -79,8 +79,6 @@ private:
 // The handle table. Handles are never reused, so a stale one is refused.
 HWND registerWindow(WndImpl* wnd);
 void unregisterWindow(WndImpl* wnd);
-// Completes with 0 every message other threads have queued for the window.
-void failSentMessagesTo(HWND hwnd);
 // The live window of a handle, or nullptr. GUI thread only.
 WndImpl* lookup(HWND hwnd);
 bool isLiveHandle(HWND hwnd);  // any thread
@@ -99,20 +97,12 @@ LRESULT dispatch(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void notifyParent(WndImpl* control, UINT code);
 // CWnd::Default: the default processing of the message the window is handling.
 LRESULT defaultForCurrent(CWnd* wnd);
-void wakeWaitersOnGuiThread();
 
 // The thread that owns every window: the QApplication's.
 bool isGuiThread();
-// Once per process on the GUI thread: the pump that serves messages sent
-// from other threads, font substitutions.
+// Once per process on the GUI thread: the hand-off that serves messages
+// sent from other threads, font substitutions.
 void ensureGuiInitialised();
-
-// Input of the user held back while the GUI thread waits in
-// AfxWaitServingMessages, and whether such a wait runs.
-bool guiWaitActive();
-void registerMessageBoxWindow(QWidget* box, bool add);
-// A timer tick that came while input is held back; delivered after the wait.
-void deferTimer(HWND hwnd, UINT_PTR id);
 
 // Dialog creation from a template (dialog.cpp).
 WndImpl* createDialog(const AfxDlgTemplate& dlgTemplate, CDialog* dialog, QWidget* owner);

@@ -1,5 +1,6 @@
 // Message boxes from any thread, and framework threads that cannot start.
 #include "qt_fixture.h"
+#include "tests/support/wait.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -10,6 +11,8 @@
 #include <thread>
 
 using namespace fixture;
+using testsupport::ServeUntil;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -101,6 +104,42 @@ TEST(MessageBoxes, AWorkersBoxIsAnsweredWhileTheWindowThreadWaits)
     });
 }
 
+TEST(MessageBoxes, AWorkersBoxRaisedOverAModalDialogOutlivesItAndIsNotBlockedByIt)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg&) {
+        std::atomic<int> answer{0};
+        std::thread worker;
+        QPointer<QMessageBox> box;
+        CTestDlg about;  // a second modal dialog, as the about box is
+        about.Run([&](CTestDlg&) {
+            worker = std::thread([&] {
+                answer = MessageBoxA(nullptr, "WARNING: failed\n", "Application Error", MB_OK | MB_ICONERROR);
+                AfxWakeWaiters();
+            });
+            ASSERT_TRUE(WaitUntil([&] { return (box = ShownBox()) != nullptr; }));
+        });
+        if (!box || !box->isVisible()) {
+            ADD_FAILURE() << "the box went with the dialog it was raised over";
+            if (box)
+                box->reject();
+            worker.join();
+            return;
+        }
+        EXPECT_EQ(answer.load(), 0);
+        // The user answers it later, through the window system, which drops
+        // input to a window that a modal dialog (here the first one) blocks.
+        QCoreApplication::processEvents();
+        QWidget* ok = box->button(QMessageBox::Ok);
+        QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {}, ok->mapTo(box, ok->rect().center()));
+        EXPECT_TRUE(ServeUntil([&] { return answer.load() != 0; })) << "the click did not reach the box";
+        if (box && answer.load() == 0)
+            box->reject();  // lets the worker go after a failure
+        worker.join();
+        EXPECT_EQ(answer.load(), IDOK);
+    });
+}
+
 UINT Idle(LPVOID) { return 0; }
 
 TEST(Threads, StartFailuresAreReportedAsNoThread)
@@ -116,26 +155,35 @@ TEST(Threads, StartFailuresAreReportedAsNoThread)
     EXPECT_FALSE(AfxGetThreadExitCode(0xFFFFFFu, &code));
 }
 
+struct Ending {
+    std::atomic<DWORD> id{0};
+    std::atomic<bool> unwound{false};
+};
+
 UINT EndDeepInside(LPVOID param)
 {
+    // The thread's own object may be gone as soon as it ends: the test takes
+    // the id from here.
+    auto* ending = static_cast<Ending*>(param);
+    ending->id = AfxGetCurrentThreadId();
     struct Flag {
         std::atomic<bool>* set;
         ~Flag() { *set = true; }
-    } flag{static_cast<std::atomic<bool>*>(param)};
+    } flag{&ending->unwound};
     AfxEndThread(100);
 }
 
 TEST(Threads, EndThreadEndsTheThreadAndRunsItsDestructors)
 {
-    std::atomic<bool> unwound{false};
-    CWinThread* thread = AfxBeginThread(EndDeepInside, &unwound, THREAD_PRIORITY_NORMAL, 64 * 1024);
-    ASSERT_NE(thread, nullptr);
-    const DWORD id = thread->m_nThreadID;
+    Ending ending;
+    ASSERT_NE(AfxBeginThread(EndDeepInside, &ending, THREAD_PRIORITY_NORMAL, 64 * 1024), nullptr);
     DWORD code = 0;
     // Not a window thread here: a plain wait, woken by the thread's end.
-    std::thread([&] { AfxWaitServingMessages([&] { return AfxGetThreadExitCode(id, &code) != FALSE; }); }).join();
+    std::thread([&] {
+        AfxWaitServingMessages([&] { return ending.id.load() != 0 && AfxGetThreadExitCode(ending.id, &code) != FALSE; });
+    }).join();
     EXPECT_EQ(code, 100u);
-    EXPECT_TRUE(unwound.load());
+    EXPECT_TRUE(ending.unwound.load());
 }
 
 }  // namespace

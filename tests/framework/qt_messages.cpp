@@ -6,9 +6,13 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
+#include "tests/support/text.h"
+
 using namespace fixture;
+using testsupport::WindowText;
 
 namespace {
 
@@ -92,41 +96,68 @@ TEST(MessageMap, OnOkExchangesDataAndEndsWithIdok)
     EXPECT_EQ(dlg.m_strLine, "typed");
 }
 
-// --- Sent messages -----------------------------------------------------------------
+// Its WM_SETTEXT handler sends a message to a child before it asks for the
+// default processing of its own message.
+class CRelayDlg : public CTestDlg {
+protected:
+    afx_msg LRESULT OnSetText(WPARAM, LPARAM)
+    {
+        ::SetWindowTextA(Item(*this, IDC_LABEL), "child");
+        return Default();
+    }
+    DECLARE_MESSAGE_MAP()
+};
 
-TEST(SentMessages, ASenderOnAnotherThreadWaitsForTheHandler)
+BEGIN_MESSAGE_MAP(CRelayDlg, CTestDlg)
+    ON_MESSAGE(WM_SETTEXT, &CRelayDlg::OnSetText)
+END_MESSAGE_MAP()
+
+TEST(MessageMap, DefaultAfterANestedSendProcessesTheHandlersOwnMessage)
 {
-    CTestDlg dlg;
+    CRelayDlg dlg;
     dlg.Run([](CTestDlg& d) {
-        std::atomic<LRESULT> result{-1};
-        std::thread sender([&, hwnd = d.m_hWnd] { result = ::SendMessageA(hwnd, WM_TEST_BYTE, 7, 1); });
-        // The handler runs on this thread, from the event loop.
-        while (result.load() == -1)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        sender.join();
-        EXPECT_EQ(result.load(), 8);
-        EXPECT_EQ(d.m_log.back(), "byte:7,1");
+        EXPECT_EQ(::SetWindowTextA(d.m_hWnd, "caption"), TRUE);
+        EXPECT_EQ(WindowText(d.m_hWnd), "caption");
+        EXPECT_EQ(WindowText(Item(d, IDC_LABEL)), "child");
     });
 }
 
-TEST(SentMessages, AreServedInOrderWhileTheWindowThreadWaits)
+// --- Sent messages -----------------------------------------------------------------
+
+TEST(SentMessages, FromSeveralThreadsAtOnceEachIsServedOnceInItsSendersOrderWhileTheWindowThreadWaits)
 {
     CTestDlg dlg;
     dlg.Run([](CTestDlg& d) {
-        std::atomic<bool> finished{false};
-        std::thread sender([&, hwnd = d.m_hWnd] {
-            for (int i = 0; i < 200; ++i)
-                ::SendMessageA(hwnd, WM_TEST_BYTE, static_cast<WPARAM>(i), 2);
-            finished = true;
-            AfxWakeWaiters();
-        });
-        // The way the port engine waits for its monitor thread: the sender's
+        constexpr int kSenders = 4;
+        constexpr int kEach = 300;
+        std::atomic<int> finished{0};
+        std::atomic<int> wrongResults{0};
+        std::vector<std::thread> senders;
+        for (int s = 0; s < kSenders; ++s) {
+            senders.emplace_back([&, s, hwnd = d.m_hWnd] {
+                for (int i = 0; i < kEach; ++i)
+                    if (::SendMessageA(hwnd, WM_TEST_BYTE, static_cast<WPARAM>(i), s) != i + 1)
+                        ++wrongResults;
+                ++finished;
+                AfxWakeWaiters();
+            });
+        }
+        // The way the port engine waits for its monitor thread: the senders'
         // messages must get through or this never returns.
-        AfxWaitServingMessages([&] { return finished.load(); });
-        sender.join();
-        ASSERT_EQ(d.m_log.size(), 201u);
-        for (int i = 0; i < 200; ++i)
-            ASSERT_EQ(d.m_log[static_cast<size_t>(i) + 1], "byte:" + std::to_string(i) + ",2");
+        AfxWaitServingMessages([&] { return finished.load() == kSenders; });
+        for (auto& sender : senders)
+            sender.join();
+        EXPECT_EQ(wrongResults.load(), 0) << "a sender got another message's result";
+        std::vector<int> next(kSenders, 0);
+        for (const std::string& entry : d.m_log) {
+            int i = 0;
+            int s = 0;
+            if (std::sscanf(entry.c_str(), "byte:%d,%d", &i, &s) != 2)
+                continue;
+            ASSERT_TRUE(s >= 0 && s < kSenders) << entry;
+            ASSERT_EQ(i, next[static_cast<size_t>(s)]++) << "sender " << s;
+        }
+        EXPECT_EQ(next, std::vector<int>(kSenders, kEach));
     });
 }
 
