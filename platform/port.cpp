@@ -687,8 +687,9 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
     if (!ov)
         return Fail(ERROR_INVALID_PARAMETER);
     std::unique_lock lock(m_mutex);
-    if (ov->Internal == STATUS_PENDING && wait) {
-        // This thread does the port's work until the operation is done.
+    if (ov->Internal == STATUS_PENDING) {
+        // This thread does the port's work until the operation is done; a
+        // look without waiting does the work that is ready now, once.
         const int wake = ThreadWakeFd();
         if (wake < 0)
             return FailWithErrno(errno);
@@ -697,7 +698,7 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
             fds.assign(1, pollfd{wake, POLLIN, 0});
             const size_t count = WatchLocked(fds, wake);
             lock.unlock();
-            const int ready = ::poll(fds.data(), fds.size(), -1);
+            const int ready = ::poll(fds.data(), fds.size(), wait ? -1 : 0);
             const int error = errno;
             lock.lock();
             ServeLocked(fds.data() + 1, count, wake);
@@ -705,6 +706,8 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
                 return FailWithErrno(error);
             if (ready > 0 && (fds[0].revents & POLLIN))
                 DrainWakeFd(wake);
+            if (!wait)
+                break;
         }
     }
     if (ov->Internal == STATUS_PENDING)

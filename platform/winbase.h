@@ -252,7 +252,9 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 // Waits on events for any one (bWaitAll FALSE; TRUE gives ERROR_NOT_SUPPORTED),
-// doing meanwhile the work of the ports whose operations will set them.
+// doing meanwhile the work of the ports whose operations will set them. A
+// zero time limit does, without waiting, the work that is ready: an
+// operation the device has let go on completes as far as it can.
 // Returns WAIT_OBJECT_0 + the lowest index signalled, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
@@ -306,6 +308,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
               LPOVERLAPPED lpOverlapped);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped);
+// Without bWait, does the port's work that is ready first, as a zero-time
+// wait does.
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
                          BOOL bWait);
 // Abort flags complete the outstanding read or write with
