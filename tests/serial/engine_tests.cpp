@@ -470,6 +470,59 @@ TEST_F(Engine, ASendGetsItsTurnWhileAStreamLasts)
     });
 }
 
+TEST_F(Engine, BytesLeftQueuedAtASendsTurnAreDeliveredThoughNothingMoreArrives)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        // Several bursts' worth is queued, and its arrival reported, before
+        // the thread starts; a send waits for its turn after the first burst.
+        const std::string all = Pattern(1000);
+        m_line.Send(all);
+        COMSTAT stat{};
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [&] { return ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbInQue == all.size(); }));
+        ASSERT_TRUE(port.SendString("x"));
+        ASSERT_TRUE(port.StartMonitor());
+        EXPECT_TRUE(ServeUntil([&] { return d.Bytes().size() == all.size(); }))
+            << d.Bytes().size() << " of " << all.size() << " delivered";
+        EXPECT_EQ(d.Bytes(), all);
+        EXPECT_EQ(m_line.Receive(1), "x");
+    });
+}
+
+TEST_F(Engine, AWriteUnderWayGoesOnWhileAStreamNeverPauses)
+{
+    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
+        // The device answers each byte delivered with a new one until it has
+        // the whole send, which is more than the line holds: the port's queue
+        // never empties before the write is done.
+        const std::string big = Pattern(100 * 1024);
+        const int master = m_line.master();
+        const int flags = fcntl(master, F_GETFL);
+        ASSERT_EQ(fcntl(master, F_SETFL, flags | O_NONBLOCK), 0);
+        std::string received;
+        d.m_onMessage = [&](const Message& m) {
+            if (m.msg != WM_PORT_RXCHAR)
+                return;
+            char buffer[4096];
+            for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+                received.append(buffer, static_cast<size_t>(n));
+            if (received.size() < big.size()) {
+                EXPECT_EQ(write(master, "s", 1), 1);
+            }
+        };
+        m_line.Send(Pattern(1000));
+        ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
+        EXPECT_TRUE(ServeUntil([&] { return received.size() >= big.size(); }))
+            << received.size() << " of " << big.size() << " written";
+        d.m_onMessage = nullptr;
+        fcntl(master, F_SETFL, flags);
+        EXPECT_TRUE(received == big);
+    });
+}
+
 TEST_F(Engine, TheWriteStepKeepsReceivedBytesNotYetDelivered)
 {
     CCommPort port;
