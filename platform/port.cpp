@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/timerfd.h>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/event.h"
@@ -110,30 +111,47 @@ Port::~Port()
 
 void Port::Close()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_closing)
-        return;
-    m_closing = true;
-    if (m_wait)
-        FinishWait(ERROR_OPERATION_ABORTED, 0);
-    if (m_read)
-        Finish(m_read, ERROR_OPERATION_ABORTED);
-    if (m_write)
-        Finish(m_write, ERROR_OPERATION_ABORTED);
-    // A thread in poll() holds the device open until it returns: send it
-    // back, so that the line is let go now.
-    WakeWaiters();
-    if (m_tty) {
-        // Output the device has not taken goes, as the aborted write's rest
-        // went: close() would otherwise wait for a device that does not read
-        // (up to the driver's closing wait, half a minute on a UART) before it
-        // lets go of the line. Exclusivity outlives the descriptor on some
-        // terminals; give it back. The device may be gone, so failure of
-        // either is expected and harmless.
-        ::tcflush(m_tty.get(), TCOFLUSH);
-        ::ioctl(m_tty.get(), TIOCNXCL);
-        m_tty.reset(); // releases the flock too
+    UniqueFd tty;
+    DWORD drainMs = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing)
+            return;
+        m_closing = true;
+        const bool writeAborted = m_write.has_value();
+        if (m_wait)
+            FinishWait(ERROR_OPERATION_ABORTED, 0);
+        if (m_read)
+            Finish(m_read, ERROR_OPERATION_ABORTED);
+        if (m_write)
+            Finish(m_write, ERROR_OPERATION_ABORTED);
+        // A thread in poll() holds the device open until it returns: send it
+        // back, so that the line is let go now. From here on the descriptor
+        // is this call's alone: every other use of it looks at m_closing.
+        WakeWaiters();
+        tty = std::move(m_tty);
+        // Output of completed writes may still be in the driver's buffer (a
+        // UART's completed write is only handed over): it gets the time the
+        // line needs for it, bounded. An aborted write says the device may
+        // not be taking output: its rest goes at once, with what is queued.
+        int queued = 0;
+        termios t;
+        if (tty && !writeAborted && !m_gone && ::ioctl(tty.get(), TIOCOUTQ, &queued) == 0 && queued > 0
+            && ::tcgetattr(tty.get(), &t) == 0)
+            drainMs = CloseDrainMs(t, static_cast<std::uint64_t>(queued));
     }
+    if (!tty)
+        return;
+    if (drainMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(drainMs));
+    // What the device has still not taken goes, as an aborted write's rest
+    // went: close() would otherwise wait for a device that does not read (up
+    // to the driver's closing wait, half a minute on a UART) before it lets go
+    // of the line. Exclusivity outlives the descriptor on some terminals; give
+    // it back. The device may be gone, so failure of either is expected and
+    // harmless. The descriptor's end releases the flock too.
+    ::tcflush(tty.get(), TCOFLUSH);
+    ::ioctl(tty.get(), TIOCNXCL);
 }
 
 size_t Port::Watch(std::vector<pollfd>& fds, int wake)

@@ -242,8 +242,13 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Handles. Closing a port cancels its outstanding operations
-// (ERROR_OPERATION_ABORTED), discards output the device has not taken, and
-// releases the device at once, whatever the device does.
+// (ERROR_OPERATION_ABORTED) and lets go of the device within a third of a
+// second, whatever the device does. Output of completed writes that the
+// device still holds (a UART driver's buffer, as TIOCOUTQ counts it; a
+// pseudo-terminal holds none) first gets the time the line needs for it at
+// its speed and format, at most 300 ms. Then what the device has not sent is
+// discarded: at once, without that wait, when a write was under way (the
+// device is not taking output), and the aborted write's unsent rest with it.
 BOOL CloseHandle(HANDLE hObject);
 
 // Events. Unnamed events only (a name gives ERROR_NOT_SUPPORTED).
