@@ -56,10 +56,9 @@ std::shared_ptr<Port> Port::Open(const char* path)
     while ((locked = ::flock(tty.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (locked != 0) {
-        if (errno == EWOULDBLOCK)
-            Fail(ERROR_ACCESS_DENIED);
-        else
-            FailWithErrno(errno);
+        // Held by another open: EBUSY is the reason to tell (a lock that
+        // would block says "try again" otherwise).
+        FailWithErrno(errno == EWOULDBLOCK ? EBUSY : errno);
         return nullptr;
     }
     if (::ioctl(tty.get(), TIOCEXCL) != 0) {
