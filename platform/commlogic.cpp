@@ -1,5 +1,6 @@
 #include "platform/commlogic.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -300,6 +301,27 @@ DWORD BaudFromSpeed(speed_t speed)
         if (entry.speed == speed)
             return entry.baud;
     return 0;
+}
+
+DWORD CloseDrainMs(const termios& t, std::uint64_t queued)
+{
+    const std::uint64_t baud = BaudFromSpeed(cfgetospeed(&t));
+    if (baud == 0)
+        return 0;
+    std::uint64_t data = 8;
+    switch (t.c_cflag & CSIZE) {
+    case CS5: data = 5; break;
+    case CS6: data = 6; break;
+    case CS7: data = 7; break;
+    default: break;
+    }
+    // Counted in half bits: two stop bits with five data bits are one and a
+    // half on the line.
+    const std::uint64_t stopHalves = !(t.c_cflag & CSTOPB) ? 2 : data == 5 ? 3 : 4;
+    const std::uint64_t halves = 2 * (1 + data + ((t.c_cflag & PARENB) ? 1 : 0)) + stopHalves;
+    const std::uint64_t perSecond = 2 * baud;
+    const std::uint64_t ms = (queued * halves * 1000 + perSecond - 1) / perSecond;
+    return static_cast<DWORD>(std::min<std::uint64_t>(ms, kCloseDrainCapMs));
 }
 
 DWORD TermiosFromDcb(const DCB& dcb, bool hasLine, const termios& base, termios* out)

@@ -18,6 +18,13 @@ bool ParseCommDefinition(const char* text, DCB* dcb);
 bool SpeedFromBaud(DWORD baud, speed_t* speed);
 DWORD BaudFromSpeed(speed_t speed); // 0 when not a speed of the table
 
+// How long closing waits for `queued` bytes of output that the device still
+// holds to go out: the time the line needs for them in the format and at the
+// speed `t` holds, in whole milliseconds rounded up, at most
+// kCloseDrainCapMs; 0 when the speed is none (B0) or not known.
+inline constexpr DWORD kCloseDrainCapMs = 300;
+DWORD CloseDrainMs(const termios& t, std::uint64_t queued);
+
 // Builds the whole terminal setting for a DCB over `base` (raw bytes, no
 // echo, no translation, the receiver on, modem status lines ignored). A device
 // without a line gets none of the line format (data bits, parity, hardware

@@ -20,15 +20,15 @@ struct ErrnoCode {
 };
 
 // EAGAIN is not here on purpose: where it means "would block" the caller
-// waits, and a lock held elsewhere (flock) is turned into ERROR_ACCESS_DENIED
-// where it happens.
+// waits, and a lock held elsewhere (flock) is turned into EBUSY where it
+// happens.
 constexpr ErrnoCode kErrnoCodes[] = {
     {ENOENT, ERROR_FILE_NOT_FOUND},
     {ENOTDIR, ERROR_FILE_NOT_FOUND},
     {ENAMETOOLONG, ERROR_FILE_NOT_FOUND},
     {EACCES, ERROR_ACCESS_DENIED},
     {EPERM, ERROR_ACCESS_DENIED},
-    {EBUSY, ERROR_ACCESS_DENIED}, // TIOCEXCL set by another program
+    {EBUSY, ERROR_ACCESS_DENIED}, // held by another open (flock, TIOCEXCL)
     {EROFS, ERROR_ACCESS_DENIED},
     {EBADF, ERROR_INVALID_HANDLE},
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/timerfd.h>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/event.h"
@@ -55,10 +56,9 @@ std::shared_ptr<Port> Port::Open(const char* path)
     while ((locked = ::flock(tty.get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
     }
     if (locked != 0) {
-        if (errno == EWOULDBLOCK)
-            Fail(ERROR_ACCESS_DENIED);
-        else
-            FailWithErrno(errno);
+        // Held by another open: EBUSY is the reason to tell (a lock that
+        // would block says "try again" otherwise).
+        FailWithErrno(errno == EWOULDBLOCK ? EBUSY : errno);
         return nullptr;
     }
     if (::ioctl(tty.get(), TIOCEXCL) != 0) {
@@ -110,30 +110,47 @@ Port::~Port()
 
 void Port::Close()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_closing)
-        return;
-    m_closing = true;
-    if (m_wait)
-        FinishWait(ERROR_OPERATION_ABORTED, 0);
-    if (m_read)
-        Finish(m_read, ERROR_OPERATION_ABORTED);
-    if (m_write)
-        Finish(m_write, ERROR_OPERATION_ABORTED);
-    // A thread in poll() holds the device open until it returns: send it
-    // back, so that the line is let go now.
-    WakeWaiters();
-    if (m_tty) {
-        // Output the device has not taken goes, as the aborted write's rest
-        // went: close() would otherwise wait for a device that does not read
-        // (up to the driver's closing wait, half a minute on a UART) before it
-        // lets go of the line. Exclusivity outlives the descriptor on some
-        // terminals; give it back. The device may be gone, so failure of
-        // either is expected and harmless.
-        ::tcflush(m_tty.get(), TCOFLUSH);
-        ::ioctl(m_tty.get(), TIOCNXCL);
-        m_tty.reset(); // releases the flock too
+    UniqueFd tty;
+    DWORD drainMs = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing)
+            return;
+        m_closing = true;
+        const bool writeAborted = m_write.has_value();
+        if (m_wait)
+            FinishWait(ERROR_OPERATION_ABORTED, 0);
+        if (m_read)
+            Finish(m_read, ERROR_OPERATION_ABORTED);
+        if (m_write)
+            Finish(m_write, ERROR_OPERATION_ABORTED);
+        // A thread in poll() holds the device open until it returns: send it
+        // back, so that the line is let go now. From here on the descriptor
+        // is this call's alone: every other use of it looks at m_closing.
+        WakeWaiters();
+        tty = std::move(m_tty);
+        // Output of completed writes may still be in the driver's buffer (a
+        // UART's completed write is only handed over): it gets the time the
+        // line needs for it, bounded. An aborted write says the device may
+        // not be taking output: its rest goes at once, with what is queued.
+        int queued = 0;
+        termios t;
+        if (tty && !writeAborted && !m_gone && ::ioctl(tty.get(), TIOCOUTQ, &queued) == 0 && queued > 0
+            && ::tcgetattr(tty.get(), &t) == 0)
+            drainMs = CloseDrainMs(t, static_cast<std::uint64_t>(queued));
     }
+    if (!tty)
+        return;
+    if (drainMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(drainMs));
+    // What the device has still not taken goes, as an aborted write's rest
+    // went: close() would otherwise wait for a device that does not read (up
+    // to the driver's closing wait, half a minute on a UART) before it lets go
+    // of the line. Exclusivity outlives the descriptor on some terminals; give
+    // it back. The device may be gone, so failure of either is expected and
+    // harmless. The descriptor's end releases the flock too.
+    ::tcflush(tty.get(), TCOFLUSH);
+    ::ioctl(tty.get(), TIOCNXCL);
 }
 
 size_t Port::Watch(std::vector<pollfd>& fds, int wake)
@@ -687,8 +704,9 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
     if (!ov)
         return Fail(ERROR_INVALID_PARAMETER);
     std::unique_lock lock(m_mutex);
-    if (ov->Internal == STATUS_PENDING && wait) {
-        // This thread does the port's work until the operation is done.
+    if (ov->Internal == STATUS_PENDING) {
+        // This thread does the port's work until the operation is done; a
+        // look without waiting does the work that is ready now, once.
         const int wake = ThreadWakeFd();
         if (wake < 0)
             return FailWithErrno(errno);
@@ -697,7 +715,7 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
             fds.assign(1, pollfd{wake, POLLIN, 0});
             const size_t count = WatchLocked(fds, wake);
             lock.unlock();
-            const int ready = ::poll(fds.data(), fds.size(), -1);
+            const int ready = ::poll(fds.data(), fds.size(), wait ? -1 : 0);
             const int error = errno;
             lock.lock();
             ServeLocked(fds.data() + 1, count, wake);
@@ -705,6 +723,8 @@ BOOL Port::Result(LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
                 return FailWithErrno(error);
             if (ready > 0 && (fds[0].revents & POLLIN))
                 DrainWakeFd(wake);
+            if (!wait)
+                break;
         }
     }
     if (ov->Internal == STATUS_PENDING)

@@ -31,7 +31,7 @@ void SayWhy(int number, const std::string& path, DWORD code, int error)
         char reason[256];
         line += SystemReason(error, reason);
     } else {
-        // The layer's own refusal (another program holds the device's lock).
+        // The layer's own refusal (a setting the device cannot take).
         char* text = nullptr;
         if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
                            reinterpret_cast<LPSTR>(&text), 0, nullptr)) {

@@ -192,15 +192,19 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
 
     // An event already signalled needs no system call: a zero-time wait is
     // how a worker asks "stop?" between two small pieces of work.
-    if (const DWORD ready = signalled(); ready != WAIT_TIMEOUT || dwMilliseconds == 0)
+    if (const DWORD ready = signalled(); ready != WAIT_TIMEOUT)
         return ready;
 
     // The drivers whose operations will set these events do their work from
-    // this wait, on this thread.
+    // this wait, on this thread. A zero-time wait too does the work that is
+    // ready, in one poll() that does not block: an operation the device could
+    // complete by now completes, as it would on its own on Windows.
     std::vector<std::shared_ptr<platform::Driver>> drivers;
     for (const auto& event : events)
         if (auto driver = event->driver(); driver && std::find(drivers.begin(), drivers.end(), driver) == drivers.end())
             drivers.push_back(std::move(driver));
+    if (drivers.empty() && dwMilliseconds == 0)
+        return WAIT_TIMEOUT;
     const int wake = drivers.empty() ? -1 : platform::ThreadWakeFd();
     if (!drivers.empty() && wake < 0) {
         platform::FailWithErrno(errno);
@@ -240,7 +244,8 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         // A reset can come between poll() and here; the event decides.
         if (const DWORD result = signalled(); result != WAIT_TIMEOUT)
             return result;
-        if (ready == 0)
+        // A pass that could not wait any longer is the last.
+        if (ready == 0 || timeout == 0)
             return WAIT_TIMEOUT;
     }
 }

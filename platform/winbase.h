@@ -242,8 +242,13 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Handles. Closing a port cancels its outstanding operations
-// (ERROR_OPERATION_ABORTED), discards output the device has not taken, and
-// releases the device at once, whatever the device does.
+// (ERROR_OPERATION_ABORTED) and lets go of the device within a third of a
+// second, whatever the device does. Output of completed writes that the
+// device still holds (a UART driver's buffer, as TIOCOUTQ counts it; a
+// pseudo-terminal holds none) first gets the time the line needs for it at
+// its speed and format, at most 300 ms. Then what the device has not sent is
+// discarded: at once, without that wait, when a write was under way (the
+// device is not taking output), and the aborted write's unsent rest with it.
 BOOL CloseHandle(HANDLE hObject);
 
 // Events. Unnamed events only (a name gives ERROR_NOT_SUPPORTED).
@@ -252,7 +257,9 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 BOOL SetEvent(HANDLE hEvent);
 BOOL ResetEvent(HANDLE hEvent);
 // Waits on events for any one (bWaitAll FALSE; TRUE gives ERROR_NOT_SUPPORTED),
-// doing meanwhile the work of the ports whose operations will set them.
+// doing meanwhile the work of the ports whose operations will set them. A
+// zero time limit does, without waiting, the work that is ready: an
+// operation the device has let go on completes as far as it can.
 // Returns WAIT_OBJECT_0 + the lowest index signalled, WAIT_TIMEOUT or WAIT_FAILED.
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
@@ -306,6 +313,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
               LPOVERLAPPED lpOverlapped);
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped);
+// Without bWait, does the port's work that is ready first, as a zero-time
+// wait does.
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
                          BOOL bWait);
 // Abort flags complete the outstanding read or write with

@@ -231,8 +231,7 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
         // While a write is under way its completion takes the write event's
         // place: the thread goes on reading and can be stopped meanwhile, and
         // data handed over meanwhile waits in the slot for the next write.
-        const HANDLE handles[3] = {port->m_hStopEvent, port->m_ovIo.hEvent,
-                                   port->m_bWriting ? port->m_ovWrite.hEvent : port->m_hWriteEvent};
+        const HANDLE handles[3] = {port->m_hStopEvent, port->m_ovIo.hEvent, port->WriteTurnEvent()};
         const DWORD dwWait = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
         switch (dwWait) {
         case WAIT_OBJECT_0: {
@@ -260,19 +259,10 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
                 port->NotifyOwner(WM_PORT_RING, 0);
             if (dwCommEvent & EV_RXFLAG)
                 port->NotifyOwner(WM_PORT_RXFLAG, 0);
-            // A stream that never pauses keeps the comm event signalled, and
-            // it comes first at the wait: data waiting in the slot is written
-            // here, after one burst, unless a stop came too.
-            const HANDLE stopOrWrite[2] = {port->m_hStopEvent, port->m_hWriteEvent};
-            if (!port->m_bWriting && WaitForMultipleObjects(2, stopOrWrite, FALSE, 0) == WAIT_OBJECT_0 + 1)
-                WritePending(port);
             break;
         }
         case WAIT_OBJECT_0 + 2:
-            if (port->m_bWriting)
-                FinishWrite(port);
-            else
-                WritePending(port);
+            ServeWrite(port);
             break;
         default:
             break;
@@ -319,11 +309,15 @@ void CCommPort::ReadAvailable(CCommPort* port)
             AfxSendMessageSeries(port->m_hOwnerWnd, WM_PORT_RXCHAR, burst, nBurst,
                                  static_cast<LPARAM>(port->m_nPortNumber));
 
-        // Under a stream that never pauses the queue never empties: a stop,
-        // and data waiting to be written, are taken up after the burst.
-        if (WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0
-            || (!port->m_bWriting && WaitForSingleObject(port->m_hWriteEvent, 0) == WAIT_OBJECT_0))
+        // Under a stream that never pauses the queue never empties and the
+        // comm event, signalled again, wins at the thread's wait: a stop ends
+        // the reading here, and the write takes its turn here (a look at a
+        // write under way lets it go on). The reading goes on after the turn:
+        // no event would come for bytes whose arrival was reported already.
+        if (WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0)
             return;
+        if (WaitForSingleObject(port->WriteTurnEvent(), 0) == WAIT_OBJECT_0)
+            ServeWrite(port);
 
         comstat = COMSTAT{};
         EnterCriticalSection(&port->m_csPortSync);
@@ -358,6 +352,19 @@ void CCommPort::WritePending(CCommPort* port)
             port->ReportError("WriteFile()");
     }
     LeaveCriticalSection(&port->m_csPortSync);
+}
+
+HANDLE CCommPort::WriteTurnEvent() const
+{
+    return m_bWriting ? m_ovWrite.hEvent : m_hWriteEvent;
+}
+
+void CCommPort::ServeWrite(CCommPort* port)
+{
+    if (port->m_bWriting)
+        FinishWrite(port);
+    else
+        WritePending(port);
 }
 
 void CCommPort::FinishWrite(CCommPort* port)

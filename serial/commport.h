@@ -22,9 +22,11 @@
 //   destructor wait for it serving messages meanwhile, and a stop is seen
 //   after the burst being delivered.
 // - A write the device cannot take at once stays under way while the thread
-//   goes on waiting: a stop ends it, discarding what was not yet written, and
-//   bytes that arrive meanwhile are delivered. Data waiting in the slot gets
-//   its turn after at most one burst, however long a stream lasts.
+//   goes on waiting and delivering: a stop ends it, discarding what was not
+//   yet written, and bytes that arrive meanwhile are delivered. Data waiting
+//   in the slot, and a write under way, get their turn after at most one
+//   burst, however long a stream lasts; bytes still queued after the turn
+//   are delivered next, whether more arrive or not.
 // - m_csPortSync serialises configuration, reads and writes on the port; no
 //   message is sent while it is held.
 #pragma once
@@ -72,6 +74,8 @@ public:
     void ReportError(const char* pszOperation);
 
     static UINT MonitorThreadProc(LPVOID pParam);
+    // Delivers what the queue holds until it is empty or a stop comes; the
+    // write takes its turn after each burst.
     static void ReadAvailable(CCommPort* port);
     // Begins writing the slot's data; a write the device cannot take at once
     // is left under way, for FinishWrite when it completes.
@@ -99,6 +103,11 @@ private:
     void NotifyOwner(UINT message, WPARAM wParam);
     // Waits for a running monitor thread to end, serving the owner's messages.
     void StopMonitor();
+    // What signals the write's turn: the completion of the write under way,
+    // else the write event (data in the slot).
+    HANDLE WriteTurnEvent() const;
+    // Takes the write's turn, once WriteTurnEvent() is signalled.
+    static void ServeWrite(CCommPort* port);
     // Takes up the result of the write under way, reporting a failure.
     static void FinishWrite(CCommPort* port);
 

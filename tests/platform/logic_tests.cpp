@@ -317,6 +317,35 @@ TEST(TermiosFromDcb, ReadBackSeesDroppedSettings)
     EXPECT_FALSE(platform::HoldsSettings(asked, kept));
 }
 
+TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
+{
+    struct Row {
+        const char* what;
+        speed_t speed;
+        tcflag_t format;
+        std::uint64_t queued;
+        DWORD ms;
+    };
+    const Row rows[] = {
+        {"nothing queued", B9600, CS8, 0, 0},
+        {"8N1, ten bits a byte", B9600, CS8, 96, 100},
+        {"a part of a millisecond counts whole", B9600, CS8, 1, 2},
+        {"7E2, eleven bits a byte", B1200, CS7 | PARENB | CSTOPB, 12, 110},
+        {"5 bits with one and a half stop bits", B2400, CS5 | CSTOPB, 32, 100},
+        {"6O1", B38400, CS6 | PARENB | PARODD, 384, 90},
+        {"a fast line", B115200, CS8, 2048, 178},
+        {"a slow line is cut short", B300, CS8, 4096, platform::kCloseDrainCapMs},
+        {"no speed, no line", B0, CS8, 4096, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        termios t{};
+        t.c_cflag = row.format;
+        cfsetspeed(&t, row.speed);
+        EXPECT_EQ(platform::CloseDrainMs(t, row.queued), row.ms);
+    }
+}
+
 TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
 {
     using platform::CommSnapshot;

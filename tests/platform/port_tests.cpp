@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <string>
@@ -398,6 +399,39 @@ TEST_F(Port, WriteTheDeviceCannotTakeYetCompletesLater)
     EXPECT_EQ(written, big.size());
     device.join();
     EXPECT_TRUE(received == big);
+}
+
+// A look that does not wait, such as a worker takes between two pieces of
+// work, lets a write go on as far as the device takes it by then.
+TEST_F(Port, LooksThatDoNotWaitLetAWriteGoOn)
+{
+    const std::string big(256 * 1024, 'w');
+    using Look = std::function<bool(Overlapped&)>;
+    const Look looks[] = {
+        [](Overlapped& ov) { return ov.Signalled(); },
+        [this](Overlapped& ov) {
+            DWORD written = 0;
+            return GetOverlappedResult(m_port, &ov, &written, FALSE) != FALSE;
+        },
+    };
+    for (const Look& done : looks) {
+        Overlapped ov;
+        DWORD written = 0;
+        ASSERT_FALSE(WriteFile(m_port, big.data(), static_cast<DWORD>(big.size()), &written, &ov));
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        std::string received;
+        std::atomic<bool> deviceDone{false};
+        std::thread device([&] {
+            received = m_line.Receive(big.size());
+            deviceDone = true;
+        });
+        while (!done(ov) && !deviceDone)
+            std::this_thread::yield();
+        device.join();
+        EXPECT_TRUE(GetOverlappedResult(m_port, &ov, &written, FALSE));
+        EXPECT_EQ(written, big.size());
+        EXPECT_TRUE(received == big);
+    }
 }
 
 TEST_F(Port, ReadTimeouts)

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,6 +181,11 @@ TEST_F(PortNames, WhyADeviceDidNotOpen)
     const std::string missing = m_dir + "/no-such-device";
     const std::string noEntry = std::strerror(ENOENT);
     const std::string denied = std::strerror(EACCES);
+    // A line another program holds, as well-behaved ones do, with its lock.
+    PtyLine held;
+    const int holder = open(held.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     struct Row {
         int com;
         std::string variable; // TAVRIN_COMn, when set
@@ -191,6 +198,7 @@ TEST_F(PortNames, WhyADeviceDidNotOpen)
         {2, "", false, 1, {"COM2", "/dev/ttyS1", noEntry}},
         {7, locked.slavePath(), true, 1, {"COM7", locked.slavePath(), denied, "dialout", "log in again"}},
         {2, "", true, 2, {PortsFile(), denied, "\n", "COM2", "/dev/ttyS1", noEntry}},
+        {6, held.slavePath(), false, 1, {"COM6", held.slavePath(), std::strerror(EBUSY)}},
     };
     for (const Row& row : rows) {
         const std::string variable = "TAVRIN_COM" + std::to_string(row.com);
@@ -208,6 +216,7 @@ TEST_F(PortNames, WhyADeviceDidNotOpen)
         const bool advice = std::find(row.parts.begin(), row.parts.end(), "dialout") != row.parts.end();
         EXPECT_EQ(said.find("dialout") != std::string::npos, advice) << said;
     }
+    close(holder);
 }
 
 } // namespace

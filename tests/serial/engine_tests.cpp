@@ -2,13 +2,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <mutex>
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
@@ -406,67 +404,67 @@ TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
     EXPECT_TRUE(boxes.boxes().empty()) << "the abort a stop causes is no failure";
 }
 
-TEST_F(Engine, ASendGetsItsTurnWhileAStreamLasts)
+TEST_F(Engine, BytesLeftQueuedAtASendsTurnAreDeliveredThoughNothingMoreArrives)
+{
+    COwnerDlg dlg;
+    dlg.Run([&](COwnerDlg& d) {
+        CCommPort port;
+        ASSERT_TRUE(OpenAsConsole(port, &d));
+        // Several bursts' worth is queued, and its arrival reported, before
+        // the thread starts; a send waits for its turn after the first burst.
+        const std::string all = Pattern(1000);
+        m_line.Send(all);
+        COMSTAT stat{};
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [&] { return ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbInQue == all.size(); }));
+        ASSERT_TRUE(port.SendString("x"));
+        ASSERT_TRUE(port.StartMonitor());
+        EXPECT_TRUE(ServeUntil([&] { return d.Bytes().size() == all.size(); }))
+            << d.Bytes().size() << " of " << all.size() << " delivered";
+        EXPECT_EQ(d.Bytes(), all);
+        EXPECT_EQ(m_line.Receive(1), "x");
+    });
+}
+
+TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
 {
     WithMonitor([&](COwnerDlg& d, CCommPort& port) {
-        // A device that streams as fast as the port takes, until the send
-        // reaches it (bounded, so a fault cannot keep the test for ever).
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool arrived = false;
-        bool deviceDone = false;
+        // The device answers each byte delivered with a new one until it has
+        // the whole send, which is more than the line holds: the port's queue
+        // never empties before the write is done.
+        const std::string big = Pattern(100 * 1024);
         const int master = m_line.master();
         const int flags = fcntl(master, F_GETFL);
         ASSERT_EQ(fcntl(master, F_SETFL, flags | O_NONBLOCK), 0);
-        std::thread device([&] {
-            const std::string chunk(4096, 's');
-            for (size_t sent = 0; sent < 64u * 1024 * 1024;) {
-                pollfd p{master, POLLIN | POLLOUT, 0};
-                if (poll(&p, 1, testsupport::kHangMs) <= 0)
-                    break;
-                char got[64];
-                if ((p.revents & POLLIN) && read(master, got, sizeof got) > 0) {
-                    std::lock_guard lock(mutex);
-                    arrived = true;
-                    break;
-                }
-                const ssize_t n = (p.revents & POLLOUT) ? write(master, chunk.data(), chunk.size()) : 0;
-                sent += n > 0 ? static_cast<size_t>(n) : 0;
-            }
-            {
-                std::lock_guard lock(mutex);
-                deviceDone = true;
-            }
-            changed.notify_all();
-            AfxWakeWaiters();
-        });
-        // Once the burst under way when the send was handed over has been
-        // delivered (at most 255 more bytes), the write has begun: the next
-        // handler holds the monitor thread until the device has the send.
-        int afterSend = -1;
-        bool inTime = true;
+        constexpr size_t kHandOver = 1000;
+        std::string received;
+        bool inTime = false;
         d.m_onMessage = [&](const Message& m) {
             if (m.msg != WM_PORT_RXCHAR)
                 return;
-            if (afterSend < 0 && d.m_messages.size() >= 10000) {
-                port.SendString("!");
-                afterSend = 0;
-            } else if (afterSend >= 0 && ++afterSend == 256) {
-                std::unique_lock lock(mutex);
-                inTime = changed.wait_for(lock, std::chrono::milliseconds(testsupport::kHangMs),
-                                          [&] { return arrived || deviceDone; })
-                    && arrived;
+            const size_t delivered = d.Bytes().size();
+            if (delivered == kHandOver)
+                port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
+            // Once the burst under way at the hand-over has been delivered (at
+            // most 255 more bytes), the write has begun: this handler holds
+            // the monitor thread until the device has its first bytes.
+            pollfd p{master, POLLIN, 0};
+            if (delivered == kHandOver + 256)
+                inTime = !received.empty() || poll(&p, 1, testsupport::kHangMs) == 1;
+            char buffer[4096];
+            for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+                received.append(buffer, static_cast<size_t>(n));
+            if (received.size() < big.size()) {
+                EXPECT_EQ(write(master, "s", 1), 1);
             }
         };
-        EXPECT_TRUE(ServeUntil([&] {
-            std::lock_guard lock(mutex);
-            return deviceDone;
-        }));
+        m_line.Send(Pattern(kHandOver + 100));
+        EXPECT_TRUE(ServeUntil([&] { return received.size() >= big.size(); }))
+            << received.size() << " of " << big.size() << " written";
         d.m_onMessage = nullptr;
-        device.join();
         fcntl(master, F_SETFL, flags);
-        EXPECT_TRUE(arrived);
         EXPECT_TRUE(inTime) << "the send did not reach the device after a burst";
+        EXPECT_TRUE(received == big);
     });
 }
 

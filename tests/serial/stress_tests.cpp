@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -190,18 +191,17 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
             }
             device->hangUp();
             ASSERT_TRUE(ServeUntil([&] { return boxes.count() >= (sending ? 2u : 1u); }));
-            const std::vector<std::string> texts = [&] {
-                std::vector<std::string> t;
-                for (const auto& box : boxes.boxes())
-                    t.push_back(box.text);
-                return t;
-            }();
-            EXPECT_EQ(texts.front(), owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom));
-            if (sending) {
-                EXPECT_NE(std::find(texts.begin(), texts.end(),
-                                    owner::ReportText("WriteFile()", ERROR_DEVICE_NOT_CONNECTED, kCom)),
-                          texts.end());
-            }
+            // Each failure is reported, in either order: a write's is taken
+            // up between two bursts of what came before the unplug, or at the
+            // thread's wait, which then goes round its loop once more and
+            // reports the event wait's failure, which lasts, again.
+            std::set<std::string> texts;
+            for (const auto& box : boxes.boxes())
+                texts.insert(box.text);
+            std::set<std::string> expected{owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom)};
+            if (sending)
+                expected.insert(owner::ReportText("WriteFile()", ERROR_DEVICE_NOT_CONNECTED, kCom));
+            EXPECT_EQ(texts, expected);
             Stop(port);
             ASSERT_FALSE(HasFatalFailure());
             m_device->stop();
@@ -242,7 +242,12 @@ TEST_F(Stress, SendsAndAStreamOverlappingArriveExactlyBothWays)
                 ASSERT_TRUE(testsupport::WaitUntil([&] { return device->received() >= sent.size(); }))
                     << sent.size() << " bytes sent";
             }
-        ASSERT_TRUE(ServeUntil([&] { return owner.bytes >= kFlood; }));
+        // The guard is against a stall, not a measure of speed: on a loaded
+        // machine the flood may take long, but it must keep coming.
+        while (owner.bytes < kFlood) {
+            const std::uint64_t next = std::min(owner.bytes + kFlood / 8, kFlood);
+            ASSERT_TRUE(ServeUntil([&] { return owner.bytes >= next; })) << owner.bytes << " of " << kFlood;
+        }
         Stop(port);
         EXPECT_EQ(owner.bytes, kFlood);
         EXPECT_EQ(owner.gaps, 0u);
