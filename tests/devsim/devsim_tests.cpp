@@ -315,7 +315,8 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
     TempDir dir;
     ASSERT_TRUE(dir.ok());
     const std::string link = dir / "com2";
-    ASSERT_NO_FATAL_FAILURE(Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
+    ASSERT_NO_FATAL_FAILURE(
+        Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
     std::string output;
     while (output.empty() || output.back() != '\n') {
         const std::string more = ReadBytes(m_out.get(), 1);
