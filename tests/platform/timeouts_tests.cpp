@@ -27,11 +27,6 @@ struct Case {
     std::string result;
 };
 
-void PrintTo(const Case& c, std::ostream* out)
-{
-    *out << c.name;
-}
-
 const Case kCases[] = {
     // MAXDWORD and no totals: at once, with whatever is queued.
     {"at_once_empty", {MAXDWORD, 0, 0, 0, 0}, 8, "", {}, true, ""},
