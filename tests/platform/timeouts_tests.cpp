@@ -37,7 +37,6 @@ const Case kCases[] = {
     // A total limit ends an empty read with success and nothing read.
     {"total", {0, 0, 20, 0, 0}, 8, "", {}, false, ""},
     // The interval between bytes ends a read that has some.
-    {"interval", {20, 0, 0, 0, 0}, 8, "", {"ab"}, false, "ab"},
     {"interval_under_a_long_total", {20, 0, kMinutes, 0, 0}, 8, "", {"ab"}, false, "ab"},
     // No limits: the read waits for all its bytes.
     {"none", {0, 0, 0, 0, 0}, 3, "", {"ab", "c"}, false, "abc"},
