@@ -5,7 +5,7 @@
 
 #include "console/portsettings.h"
 #include "console/texts.h"
-#include "gbk.h"
+#include "tests/support/gbk.h"
 
 namespace {
 

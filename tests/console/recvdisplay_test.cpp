@@ -2,7 +2,7 @@
 
 #include "console/recvdisplay.h"
 #include "console/sendlogic.h"
-#include "gbk.h"
+#include "tests/support/gbk.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "console/sendlogic.h"
-#include "gbk.h"
+#include "tests/support/gbk.h"
 
 namespace {
 

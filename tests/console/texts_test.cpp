@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "console/texts.h"
-#include "gbk.h"
+#include "tests/support/gbk.h"
 
 namespace {
 

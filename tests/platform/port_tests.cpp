@@ -434,47 +434,6 @@ TEST_F(Port, LooksThatDoNotWaitLetAWriteGoOn)
     }
 }
 
-TEST_F(Port, ReadTimeouts)
-{
-    char buffer[8];
-    DWORD done = 99;
-    Overlapped ov;
-
-    COMMTIMEOUTS atOnce{MAXDWORD, 0, 0, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(m_port, &atOnce));
-    EXPECT_TRUE(ReadFile(m_port, buffer, sizeof buffer, &done, &ov));
-    EXPECT_EQ(done, 0u);
-
-    // A total limit ends an empty read with success and nothing read.
-    COMMTIMEOUTS total{0, 0, 20, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(m_port, &total));
-    ASSERT_FALSE(ReadFile(m_port, buffer, sizeof buffer, &done, &ov));
-    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
-    EXPECT_TRUE(GetOverlappedResult(m_port, &ov, &done, TRUE));
-    EXPECT_EQ(done, 0u);
-
-    // No limits: the read waits for all its bytes.
-    COMMTIMEOUTS none{0, 0, 0, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(m_port, &none));
-    ASSERT_FALSE(ReadFile(m_port, buffer, 3, &done, &ov));
-    m_line.Send("ab");
-    m_line.Send("c");
-    EXPECT_TRUE(GetOverlappedResult(m_port, &ov, &done, TRUE));
-    EXPECT_EQ(std::string(buffer, done), "abc");
-
-    // As soon as any byte is there.
-    COMMTIMEOUTS anyByte{MAXDWORD, MAXDWORD, 5000, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(m_port, &anyByte));
-    ASSERT_FALSE(ReadFile(m_port, buffer, sizeof buffer, &done, &ov));
-    m_line.Send("z");
-    EXPECT_TRUE(GetOverlappedResult(m_port, &ov, &done, TRUE));
-    EXPECT_EQ(std::string(buffer, done), "z");
-
-    COMMTIMEOUTS invalid{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
-    EXPECT_FALSE(SetCommTimeouts(m_port, &invalid));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
 TEST_F(Port, PurgeEmptiesTheQueueAndAbortsWhatIsOutstanding)
 {
     m_line.Send("abcdef");

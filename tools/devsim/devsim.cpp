@@ -86,6 +86,11 @@ bool ArmTimer(int timerFd, std::int64_t deadline)
     return timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
 }
 
+std::int64_t StartDelay(const Options& opt)
+{
+    return static_cast<std::int64_t>(opt.startDelayMs) * kNsPerMs;
+}
+
 } // namespace
 
 PayloadSource::PayloadSource(Payload kind, std::uint32_t seed) : m_kind(kind), m_random(seed) {}
@@ -161,7 +166,7 @@ bool DeviceSimulator::start(const Options& options, std::string* err)
         m_hangUpRequested = false;
         m_stopRequested = false;
     }
-    if (!openPty(&error) || !makeLink(&error)) {
+    if (!openPty(&error) || !openWakeUps(&error) || !makeLink(&error)) {
         closePty();
         return false;
     }
@@ -216,13 +221,17 @@ bool DeviceSimulator::openPty(std::string* err)
         *err = SystemError("setting the slave raw", errno);
         return false;
     }
+    return true;
+}
 
+bool DeviceSimulator::openWakeUps(std::string* err)
+{
     // Added after the simulator's own open, so only other opens are seen.
     // Closes are watched too, though nothing acts on them: inotify merges
     // identical events that follow each other unread, so a close and a quick
     // reopen would otherwise count as one open.
     m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify < 0 || inotify_add_watch(m_inotify, name, IN_OPEN | IN_CLOSE) < 0) {
+    if (m_inotify < 0 || inotify_add_watch(m_inotify, m_slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0) {
         *err = SystemError("watching the slave for opens", errno);
         return false;
     }
@@ -354,16 +363,24 @@ void DeviceSimulator::fail(const std::string& what)
     m_changed.notify_all();
 }
 
-void DeviceSimulator::run()
-{
-    const Options& opt = m_options;
-    PayloadSource payload(opt.payload, opt.seed);
+// The thread's own state: bytes waiting for the pty and when traffic is due.
+struct DeviceSimulator::Loop {
+    explicit Loop(const Options& opt)
+        : payload(opt.payload, opt.seed), streamLeft(opt.streamBytes), floodLeft(opt.floodBytes)
+    {
+    }
+
+    // Bytes the pty has not taken yet. Past kFloodChunk nobody is reading.
+    std::size_t queued() const { return pending.size() - pendingStart; }
+
+    PayloadSource payload;
     std::string pending;          // bytes waiting for room in the pty
     std::size_t pendingStart = 0;
     std::uint64_t lineNumber = 0;
-    std::uint64_t streamLeft = opt.streamBytes;
+    std::uint64_t streamLeft;
     std::uint64_t streamed = 0;
-    std::uint64_t floodLeft = opt.floodBytes;
+    std::uint64_t floodLeft;
+    std::uint64_t sentNow = 0;    // written in this round, not yet in the status
 
     // Deadlines on the monotonic clock in nanoseconds; -1: none.
     std::int64_t beginAt = -1;
@@ -371,181 +388,226 @@ void DeviceSimulator::run()
     std::int64_t streamAnchor = -1;
     std::int64_t nextChunk = -1;
     std::int64_t hangUpAt = -1;
-    const std::int64_t delay = static_cast<std::int64_t>(opt.startDelayMs) * kNsPerMs;
-    if (opt.startOn == StartOn::Now)
-        beginAt = MonotonicNow() + delay;
-
     bool begun = false;
-    bool hangUpNow = false;
+    bool hangUp = false;
+};
+
+void DeviceSimulator::run()
+{
+    Loop loop(m_options);
+    if (m_options.startOn == StartOn::Now)
+        loop.beginAt = MonotonicNow() + StartDelay(m_options);
     for (;;) {
-        std::uint64_t sentNow = 0;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopRequested)
-                return;
-            hangUpNow = hangUpNow || m_hangUpRequested;
-            pending += m_inbox;
-            m_inbox.clear();
-        }
-
+        if (!takeRequests(loop))
+            return;
         const std::int64_t now = MonotonicNow();
-        if (!begun && beginAt >= 0 && now >= beginAt) {
-            begun = true;
-            if (opt.periodMs > 0)
-                nextLine = now;
-            if (streamLeft > 0)
-                streamAnchor = nextChunk = now;
-            if (opt.hangUpAfterMs >= 0)
-                hangUpAt = now + static_cast<std::int64_t>(opt.hangUpAfterMs) * kNsPerMs;
-        }
-        if (hangUpAt >= 0 && now >= hangUpAt)
-            hangUpNow = true;
-        if (hangUpNow)
+        beginIfDue(loop, now);
+        if (loop.hangUpAt >= 0 && now >= loop.hangUpAt)
+            loop.hangUp = true;
+        if (loop.hangUp)
             break;
-        // Bytes the pty has not taken yet. Past kFloodChunk nobody is reading:
-        // a periodic line is then lost, as on a line nobody listens to, and a
-        // stream waits for room instead of piling up in memory.
-        const bool backedUp = pending.size() - pendingStart >= kFloodChunk;
-        if (nextLine >= 0 && now >= nextLine) {
-            ++lineNumber;
-            if (!backedUp)
-                pending += expandLine(opt.line, lineNumber);
-            const std::int64_t period = static_cast<std::int64_t>(opt.periodMs) * kNsPerMs;
-            nextLine += period;
-            if (nextLine <= now)  // fell behind: go on from now, no burst of lines
-                nextLine = now + period;
-        }
-        if (nextChunk >= 0 && now >= nextChunk && !backedUp) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, streamLeft));
-            pending += payload.next(n);
-            streamLeft -= n;
-            streamed += n;
-            if (streamLeft == 0) {
-                nextChunk = -1;
-            } else {
-                // Deadlines count from the anchor, so rounding never drifts;
-                // after a stall longer than a chunk the anchor moves, so the
-                // rate is never exceeded to catch up.
-                nextChunk = streamAnchor + BytesToNs(streamed, opt.rateBytesPerSecond);
-                if (now - nextChunk > BytesToNs(kChunk, opt.rateBytesPerSecond)) {
-                    streamAnchor = now - BytesToNs(streamed, opt.rateBytesPerSecond);
-                    nextChunk = now;
-                }
-            }
-        }
-
-        // Write what the pty takes now; the rest waits for POLLOUT. A flood
-        // is topped up as it drains, until the pty is full or it is all out.
-        for (;;) {
-            if (pendingStart == pending.size()) {
-                pending.clear();
-                pendingStart = 0;
-            } else if (pendingStart >= kFloodChunk) {
-                pending.erase(0, pendingStart);
-                pendingStart = 0;
-            }
-            if (begun && floodLeft > 0 && pending.size() - pendingStart < kFloodChunk) {
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kFloodChunk, floodLeft));
-                pending += payload.next(n);
-                floodLeft -= n;
-            }
-            if (pendingStart == pending.size())
-                break;
-            const ssize_t n = ::write(m_master, pending.data() + pendingStart, pending.size() - pendingStart);
-            if (n > 0) {
-                pendingStart += static_cast<std::size_t>(n);
-                sentNow += static_cast<std::uint64_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && errno == EAGAIN) {
-                break;
-            } else {
-                fail(SystemError("writing to the line", n < 0 ? errno : EIO));
-                return;
-            }
-        }
-        if (pendingStart == pending.size()) {
-            pending.clear();
-            pendingStart = 0;
-        }
-
-        {
-            std::lock_guard lock(m_mutex);
-            m_status.sent += sentNow;
-            m_status.started = begun;
-            m_status.trafficDone = begun && streamLeft == 0 && floodLeft == 0 && pending.empty();
-            m_changed.notify_all();
-        }
-
-        // A stream held back by a full pty is woken by POLLOUT, not the timer.
-        const bool streamWaits = pending.size() - pendingStart >= kFloodChunk;
-        std::int64_t deadline = -1;
-        for (const std::int64_t at : {begun ? -1 : beginAt, nextLine, streamWaits ? -1 : nextChunk, hangUpAt})
-            if (at >= 0 && (deadline < 0 || at < deadline))
-                deadline = at;
-        if (!ArmTimer(m_timer, deadline)) {
-            fail(SystemError("timerfd_settime", errno));
+        queueTraffic(loop, now);
+        if (!writePending(loop))
             return;
-        }
+        publish(loop);
+        if (!waitAndServe(loop))
+            return;
+    }
+    unplug();
+}
 
-        pollfd fds[4] = {
-            {m_wake, POLLIN, 0},
-            {m_timer, POLLIN, 0},
-            {m_inotify, POLLIN, 0},
-            {m_master, static_cast<short>((opt.stalled ? 0 : POLLIN) | (pending.empty() ? 0 : POLLOUT)), 0},
-        };
-        if (::poll(fds, 4, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(SystemError("poll", errno));
-            return;
+// Takes what the owner asked for since the last round; false when asked to stop.
+bool DeviceSimulator::takeRequests(Loop& loop)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_stopRequested)
+        return false;
+    loop.hangUp = loop.hangUp || m_hangUpRequested;
+    loop.pending += m_inbox;
+    m_inbox.clear();
+    return true;
+}
+
+void DeviceSimulator::beginIfDue(Loop& loop, std::int64_t now) const
+{
+    if (loop.begun || loop.beginAt < 0 || now < loop.beginAt)
+        return;
+    loop.begun = true;
+    if (m_options.periodMs > 0)
+        loop.nextLine = now;
+    if (loop.streamLeft > 0)
+        loop.streamAnchor = loop.nextChunk = now;
+    if (m_options.hangUpAfterMs >= 0)
+        loop.hangUpAt = now + static_cast<std::int64_t>(m_options.hangUpAfterMs) * kNsPerMs;
+}
+
+// Queues the periodic line and the stream's next chunk when they are due. When
+// nobody reads, a periodic line is lost, as on a line nobody listens to, and a
+// stream waits for room instead of piling up in memory.
+void DeviceSimulator::queueTraffic(Loop& loop, std::int64_t now) const
+{
+    const Options& opt = m_options;
+    const bool backedUp = loop.queued() >= kFloodChunk;
+    if (loop.nextLine >= 0 && now >= loop.nextLine) {
+        ++loop.lineNumber;
+        if (!backedUp)
+            loop.pending += expandLine(opt.line, loop.lineNumber);
+        const std::int64_t period = static_cast<std::int64_t>(opt.periodMs) * kNsPerMs;
+        loop.nextLine += period;
+        if (loop.nextLine <= now)  // fell behind: go on from now, no burst of lines
+            loop.nextLine = now + period;
+    }
+    if (loop.nextChunk < 0 || now < loop.nextChunk || backedUp)
+        return;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, loop.streamLeft));
+    loop.pending += loop.payload.next(n);
+    loop.streamLeft -= n;
+    loop.streamed += n;
+    if (loop.streamLeft == 0) {
+        loop.nextChunk = -1;
+        return;
+    }
+    // Deadlines count from the anchor, so rounding never drifts; after a stall
+    // longer than a chunk the anchor moves, so the rate is never exceeded to
+    // catch up.
+    loop.nextChunk = loop.streamAnchor + BytesToNs(loop.streamed, opt.rateBytesPerSecond);
+    if (now - loop.nextChunk > BytesToNs(kChunk, opt.rateBytesPerSecond)) {
+        loop.streamAnchor = now - BytesToNs(loop.streamed, opt.rateBytesPerSecond);
+        loop.nextChunk = now;
+    }
+}
+
+// Writes what the pty takes now; the rest waits for POLLOUT. A flood is topped
+// up as it drains, until the pty is full or it is all out. False on a failure.
+bool DeviceSimulator::writePending(Loop& loop)
+{
+    loop.sentNow = 0;
+    for (;;) {
+        if (loop.pendingStart == loop.pending.size()) {
+            loop.pending.clear();
+            loop.pendingStart = 0;
+        } else if (loop.pendingStart >= kFloodChunk) {
+            loop.pending.erase(0, loop.pendingStart);
+            loop.pendingStart = 0;
         }
-        if (fds[0].revents & POLLIN)
-            Drain(m_wake);
-        if (fds[1].revents & POLLIN)
-            Drain(m_timer);
-        if (fds[2].revents & POLLIN) {
-            alignas(inotify_event) char events[4096];
-            const ssize_t n = ::read(m_inotify, events, sizeof events);
-            for (ssize_t at = 0; n > 0 && at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                if (event->mask & IN_OPEN) {
-                    std::lock_guard lock(m_mutex);
-                    ++m_status.opens;
-                    if (opt.startOn == StartOn::Open && beginAt < 0)
-                        beginAt = MonotonicNow() + delay;
-                }
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
+        if (loop.begun && loop.floodLeft > 0 && loop.queued() < kFloodChunk) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kFloodChunk, loop.floodLeft));
+            loop.pending += loop.payload.next(n);
+            loop.floodLeft -= n;
         }
-        if (fds[3].revents & POLLIN) {
-            char buffer[kReadSize];
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n > 0) {
-                const std::string_view bytes(buffer, static_cast<std::size_t>(n));
-                if (opt.echo)
-                    pending.append(bytes);
-                if (opt.startOn == StartOn::FirstByte && beginAt < 0)
-                    beginAt = MonotonicNow() + delay;
-                std::lock_guard lock(m_mutex);
-                m_status.received += static_cast<std::uint64_t>(n);
-                if (opt.keepReceived)
-                    m_receivedBytes.append(bytes);
-                m_changed.notify_all();
-            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-                // The simulator holds the slave open, so this is not a reader
-                // going away: the line itself is gone.
-                fail(n == 0 ? std::string("the line was hung up") : SystemError("reading from the line", errno));
-                return;
-            }
-        } else if (fds[3].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            fail("the line was hung up");
-            return;
+        if (loop.queued() == 0)
+            break;
+        const ssize_t n = ::write(m_master, loop.pending.data() + loop.pendingStart, loop.queued());
+        if (n > 0) {
+            loop.pendingStart += static_cast<std::size_t>(n);
+            loop.sentNow += static_cast<std::uint64_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            break;
+        } else {
+            fail(SystemError("writing to the line", n < 0 ? errno : EIO));
+            return false;
         }
     }
+    return true;
+}
 
-    // Hang-up: the adapter is pulled out. Its device name goes with it, as
-    // a USB adapter's does; the freed pty number may soon name another pty.
+void DeviceSimulator::publish(const Loop& loop)
+{
+    std::lock_guard lock(m_mutex);
+    m_status.sent += loop.sentNow;
+    m_status.started = loop.begun;
+    m_status.trafficDone = loop.begun && loop.streamLeft == 0 && loop.floodLeft == 0 && loop.pending.empty();
+    m_changed.notify_all();
+}
+
+// Sleeps until the next deadline, a request, an open of the slave, or the
+// line, and serves what woke it. False when the simulator must stop.
+bool DeviceSimulator::waitAndServe(Loop& loop)
+{
+    // A stream held back by a full pty is woken by POLLOUT, not the timer.
+    const bool streamWaits = loop.queued() >= kFloodChunk;
+    std::int64_t deadline = -1;
+    for (const std::int64_t at :
+         {loop.begun ? -1 : loop.beginAt, loop.nextLine, streamWaits ? -1 : loop.nextChunk, loop.hangUpAt})
+        if (at >= 0 && (deadline < 0 || at < deadline))
+            deadline = at;
+    if (!ArmTimer(m_timer, deadline)) {
+        fail(SystemError("timerfd_settime", errno));
+        return false;
+    }
+
+    const auto lineEvents = static_cast<short>((m_options.stalled ? 0 : POLLIN) | (loop.pending.empty() ? 0 : POLLOUT));
+    pollfd fds[4] = {{m_wake, POLLIN, 0}, {m_timer, POLLIN, 0}, {m_inotify, POLLIN, 0}, {m_master, lineEvents, 0}};
+    if (::poll(fds, 4, -1) < 0) {
+        if (errno == EINTR)
+            return true;
+        fail(SystemError("poll", errno));
+        return false;
+    }
+    if (fds[0].revents & POLLIN)
+        Drain(m_wake);
+    if (fds[1].revents & POLLIN)
+        Drain(m_timer);
+    if (fds[2].revents & POLLIN)
+        takeOpens(loop);
+    if (fds[3].revents & POLLIN)
+        return readLine(loop);
+    if (fds[3].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        fail("the line was hung up");
+        return false;
+    }
+    return true;
+}
+
+// Counts the opens of the slave that inotify reports; the first may start traffic.
+void DeviceSimulator::takeOpens(Loop& loop)
+{
+    alignas(inotify_event) char events[4096];
+    const ssize_t n = ::read(m_inotify, events, sizeof events);
+    for (ssize_t at = 0; n > 0 && at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        if (event->mask & IN_OPEN) {
+            std::lock_guard lock(m_mutex);
+            ++m_status.opens;
+            if (m_options.startOn == StartOn::Open && loop.beginAt < 0)
+                loop.beginAt = MonotonicNow() + StartDelay(m_options);
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+}
+
+// Takes what the program wrote to the line; false when the line is gone.
+bool DeviceSimulator::readLine(Loop& loop)
+{
+    char buffer[kReadSize];
+    const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+    if (n <= 0) {
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return true;
+        // The simulator holds the slave open, so this is not a reader going
+        // away: the line itself is gone.
+        fail(n == 0 ? std::string("the line was hung up") : SystemError("reading from the line", errno));
+        return false;
+    }
+    const std::string_view bytes(buffer, static_cast<std::size_t>(n));
+    if (m_options.echo)
+        loop.pending.append(bytes);
+    if (m_options.startOn == StartOn::FirstByte && loop.beginAt < 0)
+        loop.beginAt = MonotonicNow() + StartDelay(m_options);
+    std::lock_guard lock(m_mutex);
+    m_status.received += static_cast<std::uint64_t>(n);
+    if (m_options.keepReceived)
+        m_receivedBytes.append(bytes);
+    m_changed.notify_all();
+    return true;
+}
+
+// The adapter is pulled out. Its device name goes with it, as a USB adapter's
+// does; the freed pty number may soon name another pty.
+void DeviceSimulator::unplug()
+{
     CloseFd(m_master);
     CloseFd(m_slave);
     removeLink();

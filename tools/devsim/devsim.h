@@ -130,8 +130,20 @@ public:
                  std::chrono::milliseconds timeout) const;
 
 private:
+    struct Loop;
+
     void run();
+    bool takeRequests(Loop& loop);
+    void beginIfDue(Loop& loop, std::int64_t now) const;
+    void queueTraffic(Loop& loop, std::int64_t now) const;
+    bool writePending(Loop& loop);
+    void publish(const Loop& loop);
+    bool waitAndServe(Loop& loop);
+    void takeOpens(Loop& loop);
+    bool readLine(Loop& loop);
+    void unplug();
     bool openPty(std::string* err);
+    bool openWakeUps(std::string* err);
     bool makeLink(std::string* err);
     void closePty();
     void removeLink();

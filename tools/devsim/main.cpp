@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <initializer_list>
 #include <poll.h>
 #include <string>
+#include <utility>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -133,221 +135,282 @@ bool RunCommand(const std::string& line, devsim::DeviceSimulator& sim)
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    enum {
-        kLink = 1, kEcho, kStalled, kLine, kGbkLine, kPeriod, kStream, kRate, kFlood, kPayload, kSeed,
-        kStart, kStartDelay, kHangUpAfter, kReport, kReportHex, kExitAfter, kStdin, kHelp,
-    };
-    static const option kOptions[] = {
-        {"link", required_argument, nullptr, kLink},
-        {"echo", no_argument, nullptr, kEcho},
-        {"stalled", no_argument, nullptr, kStalled},
-        {"line", required_argument, nullptr, kLine},
-        {"gbk-line", no_argument, nullptr, kGbkLine},
-        {"period", required_argument, nullptr, kPeriod},
-        {"stream", required_argument, nullptr, kStream},
-        {"rate", required_argument, nullptr, kRate},
-        {"flood", required_argument, nullptr, kFlood},
-        {"payload", required_argument, nullptr, kPayload},
-        {"seed", required_argument, nullptr, kSeed},
-        {"start", required_argument, nullptr, kStart},
-        {"start-delay", required_argument, nullptr, kStartDelay},
-        {"hangup-after", required_argument, nullptr, kHangUpAfter},
-        {"report", no_argument, nullptr, kReport},
-        {"report-hex", required_argument, nullptr, kReportHex},
-        {"exit-after", required_argument, nullptr, kExitAfter},
-        {"stdin", no_argument, nullptr, kStdin},
-        {"help", no_argument, nullptr, kHelp},
-        {nullptr, 0, nullptr, 0},
-    };
-
+// What the command line asks for, besides the device itself.
+struct Settings {
     devsim::Options options;
     bool report = false;
-    bool commands = false;
+    bool commands = false;   // --stdin
     bool lineGiven = false;
-    std::string hexPath;
-    double exitAfter = -1;
-    auto bad = [](const char* option, const char* value) {
-        std::fprintf(stderr, "devsim: bad value for --%s: %s\n%s", option, value, kUsage);
-        return 2;
-    };
+    std::string hexPath;     // --report-hex
+    double exitAfter = -1;   // seconds; negative: never
+};
 
-    int c;
-    while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
-        unsigned long long n = 0;
-        switch (c) {
-        case kLink: options.linkPath = optarg; break;
-        case kEcho: options.echo = true; break;
-        case kStalled: options.stalled = true; break;
-        case kLine: options.line = optarg; lineGiven = true; break;
-        case kGbkLine: options.line = devsim::kGbkTemperatureLine; lineGiven = true; break;
-        case kPeriod:
-            if (!ParseCount(optarg, 0x7FFFFFFF, &n) || n == 0)
-                return bad("period", optarg);
-            options.periodMs = static_cast<unsigned>(n);
-            break;
-        case kStream:
-            if (!ParseCount(optarg, ~0ULL, &n))
-                return bad("stream", optarg);
-            options.streamBytes = n;
-            break;
-        case kRate:
-            if (!ParseCount(optarg, 1000000000ULL, &n) || n == 0)
-                return bad("rate", optarg);
-            options.rateBytesPerSecond = n;
-            break;
-        case kFlood:
-            if (!ParseCount(optarg, ~0ULL, &n))
-                return bad("flood", optarg);
-            options.floodBytes = n;
-            break;
-        case kPayload:
-            if (std::strcmp(optarg, "text") == 0)
-                options.payload = devsim::Payload::Text;
-            else if (std::strcmp(optarg, "random") == 0)
-                options.payload = devsim::Payload::Random;
-            else if (std::strcmp(optarg, "pattern") == 0)
-                options.payload = devsim::Payload::Pattern;
-            else
-                return bad("payload", optarg);
-            break;
-        case kSeed:
-            if (!ParseCount(optarg, 0xFFFFFFFFULL, &n))
-                return bad("seed", optarg);
-            options.seed = static_cast<std::uint32_t>(n);
-            break;
-        case kStart:
-            if (std::strcmp(optarg, "open") == 0)
-                options.startOn = devsim::StartOn::Open;
-            else if (std::strcmp(optarg, "byte") == 0)
-                options.startOn = devsim::StartOn::FirstByte;
-            else if (std::strcmp(optarg, "now") == 0)
-                options.startOn = devsim::StartOn::Now;
-            else
-                return bad("start", optarg);
-            break;
-        case kStartDelay:
-            if (!ParseCount(optarg, 0x7FFFFFFF, &n))
-                return bad("start-delay", optarg);
-            options.startDelayMs = static_cast<unsigned>(n);
-            break;
-        case kHangUpAfter:
-            if (!ParseCount(optarg, 0x7FFFFFFF, &n))
-                return bad("hangup-after", optarg);
-            options.hangUpAfterMs = static_cast<int>(n);
-            break;
-        case kReport: report = true; break;
-        case kReportHex: hexPath = optarg; options.keepReceived = true; break;
-        case kExitAfter: {
-            char* end = nullptr;
-            errno = 0;
-            exitAfter = std::strtod(optarg, &end);
-            if (errno != 0 || end == optarg || *end != '\0' || !(exitAfter >= 0) || exitAfter > 1e9)
-                return bad("exit-after", optarg);
-            break;
+enum {
+    kLink = 1, kEcho, kStalled, kLine, kGbkLine, kPeriod, kStream, kRate, kFlood, kPayload, kSeed,
+    kStart, kStartDelay, kHangUpAfter, kReport, kReportHex, kExitAfter, kStdin, kHelp,
+};
+
+const option kOptions[] = {
+    {"link", required_argument, nullptr, kLink},
+    {"echo", no_argument, nullptr, kEcho},
+    {"stalled", no_argument, nullptr, kStalled},
+    {"line", required_argument, nullptr, kLine},
+    {"gbk-line", no_argument, nullptr, kGbkLine},
+    {"period", required_argument, nullptr, kPeriod},
+    {"stream", required_argument, nullptr, kStream},
+    {"rate", required_argument, nullptr, kRate},
+    {"flood", required_argument, nullptr, kFlood},
+    {"payload", required_argument, nullptr, kPayload},
+    {"seed", required_argument, nullptr, kSeed},
+    {"start", required_argument, nullptr, kStart},
+    {"start-delay", required_argument, nullptr, kStartDelay},
+    {"hangup-after", required_argument, nullptr, kHangUpAfter},
+    {"report", no_argument, nullptr, kReport},
+    {"report-hex", required_argument, nullptr, kReportHex},
+    {"exit-after", required_argument, nullptr, kExitAfter},
+    {"stdin", no_argument, nullptr, kStdin},
+    {"help", no_argument, nullptr, kHelp},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A decimal count from min to max into *field; false on anything else.
+template <typename T>
+bool SetCount(const char* text, unsigned long long min, unsigned long long max, T* field)
+{
+    unsigned long long n = 0;
+    if (!ParseCount(text, max, &n) || n < min)
+        return false;
+    *field = static_cast<T>(n);
+    return true;
+}
+
+// One of the words into *field; false on any other text.
+template <typename T>
+bool SetWord(const char* text, std::initializer_list<std::pair<const char*, T>> words, T* field)
+{
+    for (const auto& [word, value] : words) {
+        if (std::strcmp(text, word) == 0) {
+            *field = value;
+            return true;
         }
-        case kStdin: commands = true; break;
-        case kHelp: std::fputs(kUsage, stdout); return 0;
-        default: std::fputs(kUsage, stderr); return 2;
+    }
+    return false;
+}
+
+bool SetSeconds(const char* text, double* seconds)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !(value >= 0) || value > 1e9)
+        return false;
+    *seconds = value;
+    return true;
+}
+
+// Applies one option; false when its value is not one the option takes.
+bool ApplyOption(int code, const char* value, Settings& s)
+{
+    devsim::Options& o = s.options;
+    switch (code) {
+    case kLink: o.linkPath = value; return true;
+    case kEcho: o.echo = true; return true;
+    case kStalled: o.stalled = true; return true;
+    case kLine: o.line = value; s.lineGiven = true; return true;
+    case kGbkLine: o.line = devsim::kGbkTemperatureLine; s.lineGiven = true; return true;
+    case kPeriod: return SetCount(value, 1, 0x7FFFFFFF, &o.periodMs);
+    case kStream: return SetCount(value, 0, ~0ULL, &o.streamBytes);
+    case kRate: return SetCount(value, 1, 1000000000ULL, &o.rateBytesPerSecond);
+    case kFlood: return SetCount(value, 0, ~0ULL, &o.floodBytes);
+    case kPayload:
+        return SetWord(value, {std::pair{"text", devsim::Payload::Text}, {"random", devsim::Payload::Random},
+                               {"pattern", devsim::Payload::Pattern}}, &o.payload);
+    case kSeed: return SetCount(value, 0, 0xFFFFFFFFULL, &o.seed);
+    case kStart:
+        return SetWord(value, {std::pair{"open", devsim::StartOn::Open}, {"byte", devsim::StartOn::FirstByte},
+                               {"now", devsim::StartOn::Now}}, &o.startOn);
+    case kStartDelay: return SetCount(value, 0, 0x7FFFFFFF, &o.startDelayMs);
+    case kHangUpAfter: return SetCount(value, 0, 0x7FFFFFFF, &o.hangUpAfterMs);
+    case kReport: s.report = true; return true;
+    case kReportHex: s.hexPath = value; o.keepReceived = true; return true;
+    case kExitAfter: return SetSeconds(value, &s.exitAfter);
+    case kStdin: s.commands = true; return true;
+    }
+    return false;
+}
+
+// Reads the command line into *s. The exit status when the program is to end
+// here (help, or options it cannot use), or -1 to go on.
+int ParseArguments(int argc, char** argv, Settings* s)
+{
+    int c;
+    int index = -1;
+    while ((c = getopt_long(argc, argv, "", kOptions, &index)) != -1) {
+        if (c == kHelp) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (c == '?' || c == ':') {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        if (!ApplyOption(c, optarg, *s)) {
+            std::fprintf(stderr, "devsim: bad value for --%s: %s\n%s", kOptions[index].name, optarg, kUsage);
+            return 2;
         }
     }
     if (optind < argc) {
         std::fprintf(stderr, "devsim: unexpected argument: %s\n%s", argv[optind], kUsage);
         return 2;
     }
-    if (lineGiven && options.periodMs == 0) {
+    if (s->lineGiven && s->options.periodMs == 0) {
         std::fprintf(stderr, "devsim: a line needs --period\n");
         return 2;
     }
-    if (options.periodMs > 0 && !lineGiven)
-        options.line = "tick {n}";
+    if (s->options.periodMs > 0 && !s->lineGiven)
+        s->options.line = "tick {n}";
+    return -1;
+}
 
-    // Signals are taken through a descriptor; blocked before the simulator's
-    // thread starts so that it inherits the mask and never takes them itself.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        std::fprintf(stderr, "devsim: cannot block signals\n");
-        return 1;
+// What ends the program besides stdin: SIGINT, SIGTERM and --exit-after,
+// each as a descriptor to wait on.
+class ExitEvents {
+public:
+    ExitEvents() = default;
+    ExitEvents(const ExitEvents&) = delete;
+    ExitEvents& operator=(const ExitEvents&) = delete;
+    ~ExitEvents()
+    {
+        if (m_signals >= 0)
+            close(m_signals);
+        if (m_timer >= 0)
+            close(m_timer);
     }
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
-    const int exitTimer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    if (signalFd < 0 || exitTimer < 0) {
-        std::fprintf(stderr, "devsim: %s\n", std::strerror(errno));
-        return 1;
-    }
-    if (exitAfter >= 0) {
+
+    // Call before the simulator's thread starts: the signals are blocked so
+    // that it inherits the mask and never takes them itself.
+    bool open(double exitAfter)
+    {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
+            std::fprintf(stderr, "devsim: cannot block signals\n");
+            return false;
+        }
+        m_signals = signalfd(-1, &signals, SFD_CLOEXEC);
+        m_timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+        if (m_signals < 0 || m_timer < 0) {
+            std::fprintf(stderr, "devsim: %s\n", std::strerror(errno));
+            return false;
+        }
+        if (exitAfter < 0)
+            return true;
         itimerspec spec{};
         spec.it_value.tv_sec = static_cast<time_t>(exitAfter);
         spec.it_value.tv_nsec = static_cast<long>((exitAfter - static_cast<double>(spec.it_value.tv_sec)) * 1e9);
         if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
             spec.it_value.tv_nsec = 1;  // zero would disarm the timer
-        if (timerfd_settime(exitTimer, 0, &spec, nullptr) != 0) {
+        if (timerfd_settime(m_timer, 0, &spec, nullptr) != 0) {
             std::fprintf(stderr, "devsim: timerfd_settime: %s\n", std::strerror(errno));
-            return 1;
+            return false;
         }
+        return true;
     }
 
-    devsim::DeviceSimulator sim;
-    std::string error;
-    if (!sim.start(options, &error)) {
-        std::fprintf(stderr, "devsim: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("%s\n", sim.slavePath().c_str());
-    std::fflush(stdout);
+    int signals() const { return m_signals; }
+    int timer() const { return m_timer; }
 
+private:
+    int m_signals = -1;
+    int m_timer = -1;
+};
+
+// Runs the complete lines of input and keeps the rest; false once "quit" came.
+bool RunCommands(std::string& input, devsim::DeviceSimulator& sim)
+{
+    for (std::size_t eol; (eol = input.find('\n')) != std::string::npos;) {
+        std::string line = input.substr(0, eol);
+        input.erase(0, eol + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!RunCommand(line, sim))
+            return false;
+    }
+    return true;
+}
+
+// Plays the device until a signal, the exit timer, "quit" or the end of the
+// commands on stdin.
+void Serve(devsim::DeviceSimulator& sim, const ExitEvents& exit, bool commands)
+{
     std::string input;  // a partial command line from stdin
-    bool running = true;
-    while (running) {
+    for (;;) {
         pollfd fds[3] = {
-            {signalFd, POLLIN, 0},
-            {exitTimer, POLLIN, 0},
+            {exit.signals(), POLLIN, 0},
+            {exit.timer(), POLLIN, 0},
             {commands ? STDIN_FILENO : -1, POLLIN, 0},
         };
         if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             std::fprintf(stderr, "devsim: poll: %s\n", std::strerror(errno));
-            break;
+            return;
         }
         if (fds[0].revents || fds[1].revents)
-            break;
-        if (fds[2].revents) {
-            char buffer[4096];
-            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0)
-                break;  // stdin closed: asked to stop
-            input.append(buffer, static_cast<std::size_t>(n));
-            for (std::size_t eol; running && (eol = input.find('\n')) != std::string::npos;) {
-                std::string line = input.substr(0, eol);
-                input.erase(0, eol + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                running = RunCommand(line, sim);
-            }
-        }
+            return;
+        if (!fds[2].revents)
+            continue;
+        char buffer[4096];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return;  // stdin closed: asked to stop
+        input.append(buffer, static_cast<std::size_t>(n));
+        if (!RunCommands(input, sim))
+            return;
     }
+}
 
-    sim.stop();
+// Reports what the settings ask for once the simulator has stopped; the exit status.
+int Report(const devsim::DeviceSimulator& sim, const Settings& settings)
+{
     int status = 0;
     const devsim::Status final = sim.status();
     if (!final.error.empty()) {
         std::fprintf(stderr, "devsim: %s\n", final.error.c_str());
         status = 1;
     }
-    if (report)
+    if (settings.report)
         PrintReceived(sim);
-    if (!hexPath.empty() && !WriteHex(sim.receivedBytes(), hexPath))
+    if (!settings.hexPath.empty() && !WriteHex(sim.receivedBytes(), settings.hexPath))
         status = 1;
-    close(signalFd);
-    close(exitTimer);
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Settings settings;
+    if (const int status = ParseArguments(argc, argv, &settings); status >= 0)
+        return status;
+    ExitEvents exit;
+    if (!exit.open(settings.exitAfter))
+        return 1;
+
+    devsim::DeviceSimulator sim;
+    std::string error;
+    if (!sim.start(settings.options, &error)) {
+        std::fprintf(stderr, "devsim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", sim.slavePath().c_str());
+    std::fflush(stdout);
+
+    Serve(sim, exit, settings.commands);
+    sim.stop();
+    return Report(sim, settings);
 }

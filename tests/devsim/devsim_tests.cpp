@@ -1,0 +1,346 @@
+// The simulator against real pseudo-terminals: the tests open its slave the
+// way the program does and check what crosses the line, byte for byte.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/unique_fd.h"
+#include "tests/support/gbk.h"
+#include "tools/devsim/devsim.h"
+
+namespace {
+
+// Waits only guard against a hang; no test depends on how long anything takes.
+constexpr std::chrono::milliseconds kGuard{10000};
+
+using Fd = platform::UniqueFd;
+
+int OpenLine(const std::string& path)
+{
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Reads until count bytes have come, the line ends, or nothing comes for the guard time.
+std::string ReadBytes(int fd, std::size_t count)
+{
+    std::string out;
+    while (out.size() < count) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(kGuard.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - out.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// A folder of its own under $TMPDIR for links, removed with what is left in it.
+class TempDir {
+public:
+    TempDir()
+    {
+        const char* base = std::getenv("TMPDIR");
+        m_path = std::string(base && *base ? base : "/tmp") + "/devsim-test-XXXXXX";
+        if (!mkdtemp(m_path.data()))
+            m_path.clear();
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ignored);
+    }
+    std::string operator/(const char* name) const { return m_path + "/" + name; }
+    bool ok() const { return !m_path.empty(); }
+
+private:
+    std::string m_path;
+};
+
+std::string LinkTarget(const std::string& link)
+{
+    char target[256] = {};
+    return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
+}
+
+TEST(DeviceSimulator, EchoesEveryByteUnchangedThroughItsLink)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string link = dir / "com1";
+    ASSERT_EQ(symlink("/nonexistent-stale-target", link.c_str()), 0);  // left by a crashed run
+    devsim::Options options;
+    options.linkPath = link;
+    options.echo = true;
+    options.keepReceived = true;
+    {
+        devsim::DeviceSimulator sim;
+        std::string error;
+        ASSERT_TRUE(sim.start(options, &error)) << error;
+        EXPECT_EQ(LinkTarget(link), sim.slavePath());
+        Fd line(OpenLine(link));
+        ASSERT_GE(line.get(), 0);
+
+        // Bytes a cooked line would change or act on: CR, LF, NUL, ^C, ^D, DEL, 0xFF.
+        const std::string bytes("A\r\n\x00\x03\x04\x7f\xff\xb4\xf2" "end", 13);
+        ASSERT_TRUE(WriteAll(line.get(), bytes));
+        EXPECT_EQ(ReadBytes(line.get(), bytes.size()), bytes);
+        ASSERT_TRUE(sim.waitFor([&](const devsim::Status& s) { return s.received >= bytes.size(); }, kGuard));
+        EXPECT_EQ(sim.received(), bytes.size());
+        EXPECT_EQ(sim.receivedBytes(), bytes);
+    }  // the destructor stops the simulator
+    EXPECT_FALSE(Exists(link));
+
+    // A file that is not a link is never replaced.
+    FILE* file = std::fopen(link.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    devsim::DeviceSimulator sim;
+    std::string error;
+    EXPECT_FALSE(sim.start(options, &error));
+    EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
+    EXPECT_TRUE(Exists(link));
+}
+
+TEST(DeviceSimulator, TrafficArrivesWholeAndInOrder)
+{
+    using devsim::Payload;
+    const struct {
+        const char* name;
+        Payload payload;
+        std::uint64_t floodBytes, streamBytes, rate;
+    } cases[] = {
+        // Floods several times what the pty holds, each kind of payload.
+        {"flood_pattern", Payload::Pattern, 100000, 0, 0},
+        {"flood_random", Payload::Random, 100000, 0, 0},
+        {"flood_text", Payload::Text, 100000, 0, 0},
+        {"stream_paced", Payload::Text, 0, 1000, 50000},
+        // Outruns the pty's buffer long before the reader comes, so it must
+        // wait for room and go on when the reader drains the line.
+        {"stream_outruns_the_pty", Payload::Text, 0, 60000, 1000000000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        devsim::Options options;
+        options.floodBytes = c.floodBytes;
+        options.streamBytes = c.streamBytes;
+        options.rateBytesPerSecond = c.rate;
+        options.payload = c.payload;
+        options.seed = 7;
+        devsim::DeviceSimulator sim;
+        std::string error;
+        ASSERT_TRUE(sim.start(options, &error)) << error;
+        EXPECT_FALSE(sim.status().started);  // waits for the slave to be opened
+        Fd line(OpenLine(sim.slavePath()));
+        ASSERT_GE(line.get(), 0);
+        const std::size_t count = c.floodBytes + c.streamBytes;
+        const std::string got = ReadBytes(line.get(), count);
+        EXPECT_TRUE(got == devsim::PayloadSource(c.payload, 7).next(count)) << got.size();
+        ASSERT_TRUE(sim.waitFor([](const devsim::Status& s) { return s.trafficDone; }, kGuard));
+        EXPECT_EQ(sim.status().sent, count);
+        EXPECT_EQ(sim.status().opens, 1u);
+    }
+}
+
+TEST(DeviceSimulator, StartsOnTheFirstReceivedByte)
+{
+    devsim::Options options;
+    options.periodMs = 5;
+    options.line = "tick {n}";
+    options.startOn = devsim::StartOn::FirstByte;
+    devsim::DeviceSimulator sim;
+    std::string error;
+    ASSERT_TRUE(sim.start(options, &error)) << error;
+    Fd line(OpenLine(sim.slavePath()));
+    ASSERT_GE(line.get(), 0);
+    ASSERT_TRUE(sim.waitFor([](const devsim::Status& s) { return s.opens == 1; }, kGuard));
+    EXPECT_FALSE(sim.status().started);
+    EXPECT_EQ(sim.status().sent, 0u);
+    ASSERT_TRUE(WriteAll(line.get(), "?"));
+    EXPECT_EQ(ReadBytes(line.get(), 27), "tick 1\r\ntick 2\r\ntick 3\r\ntic");
+}
+
+TEST(DeviceSimulator, HangUpIsSeenAsAnUnpluggedLine)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    for (const bool byTimer : {false, true}) {
+        SCOPED_TRACE(byTimer ? "timer" : "command");
+        devsim::Options options;
+        options.linkPath = dir / "ttyUSB0";
+        if (byTimer)
+            options.hangUpAfterMs = 0;  // as soon as the line is opened
+        devsim::DeviceSimulator sim;
+        std::string error;
+        ASSERT_TRUE(sim.start(options, &error)) << error;
+        Fd line(OpenLine(options.linkPath));
+        ASSERT_GE(line.get(), 0);
+        if (!byTimer)
+            sim.hangUp();
+        ASSERT_TRUE(sim.waitFor([](const devsim::Status& s) { return s.hungUp; }, kGuard));
+
+        pollfd p{line.get(), POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, static_cast<int>(kGuard.count())), 1);
+        EXPECT_TRUE(p.revents & POLLHUP);
+        char byte;
+        const ssize_t n = read(line.get(), &byte, 1);
+        EXPECT_TRUE(n == 0 || (n < 0 && errno == EIO)) << n << " " << errno;
+        errno = 0;
+        EXPECT_EQ(write(line.get(), "x", 1), -1);
+        EXPECT_EQ(errno, EIO);
+        EXPECT_FALSE(Exists(options.linkPath));  // the adapter's name goes with it
+        EXPECT_TRUE(sim.status().error.empty()) << sim.status().error;
+    }
+}
+
+TEST(Payload, PiecesJoinToTheWhole)
+{
+    for (const devsim::Payload kind : {devsim::Payload::Pattern, devsim::Payload::Random, devsim::Payload::Text}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        devsim::PayloadSource pieces(kind, 3);
+        std::string joined;
+        for (std::size_t n : {1, 15, 16, 100, 0, 4096, 7})
+            joined += pieces.next(n);
+        EXPECT_TRUE(joined == devsim::PayloadSource(kind, 3).next(joined.size()));
+    }
+    EXPECT_EQ(devsim::PayloadSource(devsim::Payload::Pattern, 0).next(258).substr(254),
+              std::string("\xfe\xff\x00\x01", 4));
+    EXPECT_NE(devsim::PayloadSource(devsim::Payload::Random, 1).next(64),
+              devsim::PayloadSource(devsim::Payload::Random, 2).next(64));
+    EXPECT_EQ(devsim::expandLine("tick {n} of {n}", 12), "tick 12 of 12\r\n");
+    // Two bytes a character, not UTF-8's three.
+    EXPECT_EQ(Utf8FromGbk(devsim::kGbkTemperatureLine), "温度 25.0 度");
+}
+
+// The program, as an end-to-end test or a person runs it, on pipes.
+class DevsimProgram : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> args)
+    {
+        int toChild[2], fromChild[2];
+        ASSERT_EQ(pipe2(toChild, O_CLOEXEC), 0);
+        ASSERT_EQ(pipe2(fromChild, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        args.insert(args.begin(), DEVSIM_PROGRAM);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ASSERT_EQ(posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(toChild[0]);
+        close(fromChild[1]);
+        m_in.reset(toChild[1]);
+        m_out.reset(fromChild[0]);
+    }
+
+    // Everything it writes until it exits, and its exit status.
+    std::string Finish(int* status)
+    {
+        m_in.reset();  // closing stdin stops the program
+        std::string rest;
+        for (std::string piece; !(piece = ReadBytes(m_out.get(), 4096)).empty();)
+            rest += piece;
+        EXPECT_EQ(waitpid(m_pid, status, 0), m_pid);
+        return rest;
+    }
+
+    pid_t m_pid = -1;
+    Fd m_in, m_out;
+};
+
+TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
+{
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string link = dir / "com2";
+    ASSERT_NO_FATAL_FAILURE(
+        Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
+    std::string output;
+    while (output.empty() || output.back() != '\n') {
+        const std::string more = ReadBytes(m_out.get(), 1);
+        ASSERT_FALSE(more.empty());
+        output += more;
+    }
+    output.pop_back();
+    EXPECT_EQ(output, LinkTarget(link));  // the first line names the slave
+
+    Fd line(OpenLine(link));
+    ASSERT_GE(line.get(), 0);
+    ASSERT_TRUE(WriteAll(line.get(), "\x01\xAB"));
+    EXPECT_EQ(ReadBytes(line.get(), 2), "\x01\xAB");
+    ASSERT_TRUE(WriteAll(m_in.get(), "send 41 42\ntext C\nsend 4\n"));
+    EXPECT_EQ(ReadBytes(line.get(), 3), "ABC");
+
+    int status = -1;
+    EXPECT_EQ(Finish(&status), "received 2\n01 AB\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(Exists(link));
+}
+
+TEST_F(DevsimProgram, RefusesOptionsItCannotUse)
+{
+    // Status 2 for options it does not take, 1 for options the simulator refuses.
+    const struct { std::vector<std::string> args; int status; } cases[] = {
+        {{"--period", "0"}, 2}, {{"--rate", "0"}, 2}, {{"--stream", "-1"}, 2}, {{"--payload", "words"}, 2},
+        {{"--start", "later"}, 2}, {{"--line", "x"}, 2}, {{"--exit-after", "soon"}, 2}, {{"stray"}, 2},
+        {{"--stream", "10"}, 1}, {{"--stream", "10", "--rate", "5", "--flood", "10"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + std::to_string(c.args.size()));
+        std::vector<std::string> args = c.args;
+        args.push_back("--stdin");  // so that a program that took them ends too
+        ASSERT_NO_FATAL_FAILURE(Start(args));
+        int status = -1;
+        Finish(&status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
+    }
+}
+
+} // namespace
