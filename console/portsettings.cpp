@@ -33,7 +33,7 @@ PortEventOutcome Closing(const PortEngineCalls& engine)
     PortEventOutcome outcome;
     outcome.bPortOpen = FALSE;
     outcome.changes = {
-        {PortIndicator::LampClosed, {}},
+        {PortIndicator::LampClosed, kTextPortClosed},
         {PortIndicator::Caption, kTextOpenPort},
         {PortIndicator::StatusText, kTextPortClosedStatus},
         {PortIndicator::UncheckAutoSend, {}},
@@ -51,7 +51,7 @@ PortEventOutcome Opening(const PortEngineCalls& engine)
         // The caption is not touched: it already offers to open.
         outcome.bPortOpen = FALSE;
         outcome.changes = {
-            {PortIndicator::LampClosed, {}},
+            {PortIndicator::LampClosed, kTextPortClosed},
             {PortIndicator::StateLabel, kTextPortOpenFailed},
             {PortIndicator::StatusText, kTextPortOpenFailedStatus},
         };
@@ -68,7 +68,7 @@ PortEventOutcome Opening(const PortEngineCalls& engine)
     }
     outcome.bPortOpen = TRUE;
     outcome.changes = {
-        {PortIndicator::LampOpen, {}},
+        {PortIndicator::LampOpen, kTextPortOpenStatus + settingsText},
         {PortIndicator::StatusText, kTextPortOpenStatus + settingsText},
         {PortIndicator::StateLabel, kTextPortOpenLabel + settingsText},
         {PortIndicator::Caption, kTextClosePort},

@@ -46,8 +46,8 @@ enum class PortEvent {
 
 // One change to the dialog's indicators, in the order the dialog applies them.
 enum class PortIndicator {
-    LampOpen,           // the lamp shows the open-port icon
-    LampClosed,         // the lamp shows the closed-port icon
+    LampOpen,           // the lamp shows the open-port icon, and says text
+    LampClosed,         // the lamp shows the closed-port icon, and says text
     Caption,            // the toggle button's caption becomes text
     StatusText,         // status-bar part 0 becomes text
     StateLabel,         // the state label becomes text
@@ -57,7 +57,9 @@ enum class PortIndicator {
 
 struct PortIndicatorChange {
     PortIndicator what;
-    CString text;  // for Caption, StatusText and StateLabel
+    // What the caption, status part or label shows; what the lamp says to
+    // assistive tools (its look says it to the eye).
+    CString text;
 };
 
 // The engine calls an event may make, made in this order: signalStop when

@@ -111,6 +111,8 @@ BOOL CTavrinDlg::OnInitDialog()
 
     GetDlgItem(IDC_PERIOD_EDIT)->SetWindowText(kTextDefaultPeriod);
     m_txtPortState.SetWindowText(kTextPortClosed);
+    // The lamp shows the closed port from the template on.
+    m_icoPortLamp.SetAccessibleName(kTextPortClosed);
 
     m_nSendCount = 0;
     m_nRecvCount = 0;
@@ -253,9 +255,11 @@ void CTavrinDlg::OnOpenClosePort()
         switch (change.what) {
         case PortIndicator::LampOpen:
             m_icoPortLamp.SetIcon(m_hIconOpen);
+            m_icoPortLamp.SetAccessibleName(change.text);
             break;
         case PortIndicator::LampClosed:
             m_icoPortLamp.SetIcon(m_hIconClosed);
+            m_icoPortLamp.SetAccessibleName(change.text);
             break;
         case PortIndicator::Caption:
             m_btnOpen.SetWindowText(change.text);

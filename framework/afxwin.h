@@ -172,6 +172,14 @@ int GetSystemMetrics(int index);  // SM_CXICON and SM_CYICON: 32
 // not fit.
 int MulDiv(int a, int b, int c);
 
+// What assistive tools (screen readers) call a window, for a control whose
+// look says what its text does not, such as an icon; the text is code page
+// 936. A combo box or an edit needs none: when its dialog is made, it is
+// labelled by the label before it on its row, or else named after the group
+// box around it, and follows that label's or box's text. GUI thread only;
+// FALSE for no such window.
+BOOL AfxSetAccessibleName(HWND hWnd, LPCSTR name);
+
 // Dialogs may host ActiveX controls on the platform this API comes from; the
 // templates here have none, so there is nothing to enable.
 void AfxEnableControlContainer();
@@ -223,6 +231,7 @@ public:
     CMenu* GetSystemMenu(BOOL bRevert) const;
     HICON SetIcon(HICON hIcon, BOOL bBigIcon);
     HICON GetIcon(BOOL bBigIcon) const;
+    BOOL SetAccessibleName(LPCSTR name);
 
     // A box owned by this window; caption nullptr gives the application's name.
     int MessageBox(LPCSTR text, LPCSTR caption = nullptr, UINT type = MB_OK);

@@ -1,5 +1,7 @@
 // The controls of dialog templates and the status bar, each answering the
 // messages the program sends it, and the wrapper classes' members.
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -13,8 +15,10 @@
 #include <qdrawutil.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
+#include "framework/accessible.h"
 #include "framework/afxqt.h"
 #include "framework/frameclock.h"
 #include "framework/qtext.h"
@@ -47,6 +51,8 @@ LRESULT copyText(const std::string& bytes, LPARAM buffer)
 // --- Buttons, group boxes, labels ---------------------------------------------
 
 // A control whose text is a caption: the caption's bytes are kept as given.
+// A label or a group box also names, for assistive tools, the controls it
+// stands for (see nameControlsByLabels), and renames them when it changes.
 class CaptionImpl : public WndImpl {
 public:
     using WndImpl::WndImpl;
@@ -54,12 +60,25 @@ public:
     void setText(const std::string& bytes) override
     {
         m_caption = bytes;
-        show(AfxQStringFromBytes(bytes));
+        const QString caption = AfxQStringFromBytes(bytes);
+        for (const QPointer<QWidget>& control : m_named) {
+            if (control)
+                control->setAccessibleName(caption);
+        }
+        show(caption);
+    }
+    virtual void names(QWidget* control)
+    {
+        m_named.push_back(control);
+        control->setAccessibleName(AfxQStringFromBytes(m_caption));
     }
 
 protected:
     virtual void show(const QString& caption) = 0;
     std::string m_caption;
+
+private:
+    std::vector<QPointer<QWidget>> m_named;
 };
 
 class ButtonImpl : public CaptionImpl {
@@ -130,6 +149,11 @@ public:
         }
     }
     CWnd* makeWrapper() const override { return new CStatic; }
+    bool isIcon() const { return m_isIcon; }
+    // The toolkit's own tie of a label to its control: tools read the label
+    // as the control's (on Linux a list's name is its selected item, and the
+    // label comes through this tie).
+    void names(QWidget* control) override { m_label->setBuddy(control); }
 
     void setIcon(HICON icon)
     {
@@ -401,6 +425,11 @@ public:
         // The bar paints all of itself, so a change of its texts does not
         // repaint the dialog beneath it too.
         setAttribute(Qt::WA_OpaquePaintEvent);
+        static const bool readable = [] {
+            QAccessible::installFactory(accessibleFactory);
+            return true;
+        }();
+        (void)readable;
     }
 
     // Repaints the part (or, with -1, the whole bar) at the next frame.
@@ -414,9 +443,30 @@ public:
         m_frame.ask();
     }
 
+    // A part's text changed: painted at a frame, and told to assistive tools
+    // with the painting.
+    void textChanged(int part)
+    {
+        if (AfxAccessibilityActive()) {
+            if (m_renamed.size() <= static_cast<size_t>(part))
+                m_renamed.resize(static_cast<size_t>(part) + 1);
+            m_renamed[static_cast<size_t>(part)] = true;
+        }
+        scheduleRepaint(part);
+    }
+
     std::vector<int> rights{-1};
     std::vector<QString> texts;
     std::vector<int> types;
+
+    QRect partRect(size_t i) const
+    {
+        if (i >= rights.size())
+            return QRect();
+        const int left = i == 0 ? 0 : std::min(rights[i - 1] < 0 ? width() : rights[i - 1], width());
+        const int right = rights[i] < 0 ? width() : std::min(rights[i], width());
+        return QRect(left, 2, right - left - 2, height() - 3);
+    }
 
     void place()
     {
@@ -459,14 +509,7 @@ protected:
     }
 
 private:
-    QRect partRect(size_t i) const
-    {
-        if (i >= rights.size())
-            return QRect();
-        const int left = i == 0 ? 0 : std::min(rights[i - 1] < 0 ? width() : rights[i - 1], width());
-        const int right = rights[i] < 0 ? width() : std::min(rights[i], width());
-        return QRect(left, 2, right - left - 2, height() - 3);
-    }
+    static QAccessibleInterface* accessibleFactory(const QString& className, QObject* object);
 
     void repaintDue()
     {
@@ -477,13 +520,132 @@ private:
         m_sincePaint.start();
         update(m_dirty);
         m_dirty = QRect();
+        tellRenamed();
     }
+
+    void tellRenamed();
 
     static constexpr int kRepaintMs = 100;
     QElapsedTimer m_sincePaint;
     FrameRequest m_frame{this, [this] { repaintDue(); }};
     QRect m_dirty;  // what the next repaint paints
+    std::vector<bool> m_renamed;  // parts whose new text assistive tools are not told yet
 };
+
+// One part of the status bar, for assistive tools: a text whose name is what
+// the part shows.
+class StatusPartAccessible : public QAccessibleInterface {
+public:
+    StatusPartAccessible(StatusBarWidget* bar, int part) : m_bar(bar), m_part(part) {}
+
+    bool isValid() const override { return bar() && static_cast<size_t>(m_part) < bar()->rights.size(); }
+    QObject* object() const override { return nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_bar); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessible::Role role() const override { return QAccessible::StaticText; }
+    void setText(QAccessible::Text, const QString&) override {}
+    QString text(QAccessible::Text type) const override
+    {
+        const size_t i = static_cast<size_t>(m_part);
+        return type == QAccessible::Name && isValid() && i < bar()->texts.size() ? bar()->texts[i] : QString();
+    }
+    QRect rect() const override
+    {
+        if (!isValid())
+            return QRect();
+        const QRect part = bar()->partRect(static_cast<size_t>(m_part));
+        return QRect(bar()->mapToGlobal(part.topLeft()), part.size());
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        state.readOnly = true;
+        state.invisible = !isValid() || !bar()->isVisible();
+        return state;
+    }
+
+private:
+    StatusBarWidget* bar() const { return static_cast<StatusBarWidget*>(m_bar.data()); }
+
+    QPointer<QWidget> m_bar;
+    int m_part;
+};
+
+// The bar, whose children are its parts.
+class StatusBarAccessible : public QAccessibleWidget {
+public:
+    explicit StatusBarAccessible(StatusBarWidget* bar) : QAccessibleWidget(bar, QAccessible::StatusBar) {}
+    ~StatusBarAccessible() override
+    {
+        for (QAccessible::Id id : m_parts) {
+            if (id != 0)
+                QAccessible::deleteAccessibleInterface(id);
+        }
+    }
+
+    int childCount() const override { return static_cast<int>(bar()->rights.size()); }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        const size_t i = static_cast<size_t>(index);
+        if (m_parts.size() <= i)
+            m_parts.resize(i + 1, 0);
+        if (m_parts[i] == 0)
+            m_parts[i] = QAccessible::registerAccessibleInterface(new StatusPartAccessible(bar(), index));
+        return QAccessible::accessibleInterface(m_parts[i]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        for (size_t i = 0; i < m_parts.size(); ++i) {
+            if (m_parts[i] != 0 && QAccessible::accessibleInterface(m_parts[i]) == child)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const QPoint at = bar()->mapFromGlobal(QPoint(x, y));
+        for (int i = 0; i < childCount(); ++i) {
+            if (bar()->partRect(static_cast<size_t>(i)).contains(at))
+                return child(i);
+        }
+        return nullptr;
+    }
+
+private:
+    StatusBarWidget* bar() const { return static_cast<StatusBarWidget*>(widget()); }
+
+    mutable std::vector<QAccessible::Id> m_parts;  // 0 until asked for
+};
+
+QAccessibleInterface* StatusBarWidget::accessibleFactory(const QString& className, QObject* object)
+{
+    // The bar has no meta-object of its own: it is asked for as a QWidget.
+    if (className != QLatin1String("QWidget") || !object || !object->isWidgetType())
+        return nullptr;
+    auto* bar = dynamic_cast<StatusBarWidget*>(static_cast<QWidget*>(object));
+    return bar ? new StatusBarAccessible(bar) : nullptr;
+}
+
+void StatusBarWidget::tellRenamed()
+{
+    std::vector<bool> renamed;
+    renamed.swap(m_renamed);
+    if (renamed.empty() || !AfxAccessibilityActive())
+        return;
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(this);
+    for (size_t i = 0; i < renamed.size(); ++i) {
+        QAccessibleInterface* part = renamed[i] && bar ? bar->child(static_cast<int>(i)) : nullptr;
+        if (part) {
+            QAccessibleEvent event(part, QAccessible::NameChanged);
+            AfxNotifyAccessibility(&event);
+        }
+    }
+}
 
 class StatusBarImpl : public WndImpl {
 public:
@@ -520,7 +682,7 @@ public:
             m_bytes[i] = text;
             m_bar->texts[i] = AfxQStringFromBytes(m_bytes[i]);
             m_bar->types[i] = type;
-            m_bar->scheduleRepaint(part);
+            m_bar->textChanged(part);
             return TRUE;
         }
         case SB_GETTEXTLENGTHA:
@@ -543,7 +705,7 @@ public:
         grow(0);
         m_bytes[0] = bytes;
         m_bar->texts[0] = AfxQStringFromBytes(bytes);
-        m_bar->scheduleRepaint(0);
+        m_bar->textChanged(0);
     }
 
 private:
@@ -681,6 +843,54 @@ std::unique_ptr<WndImpl> createControl(const AfxDlgItemTemplate& item, WndImpl* 
     if (!(item.style & WS_VISIBLE))
         widget->hide();
     return wnd;
+}
+
+// A combo box or an edit has no caption to name it by: the label that stands
+// before it on its row names it, as a user reads the dialog, or else the
+// group box around it. A label names only controls in its own group box, so
+// a label at the end of one group's row does not name the next group's edit.
+void nameControlsByLabels(WndImpl* dialog)
+{
+    std::vector<GroupImpl*> groups;
+    std::vector<StaticImpl*> labels;
+    for (const auto& child : dialog->children()) {
+        if (auto* group = dynamic_cast<GroupImpl*>(child.get()))
+            groups.push_back(group);
+        else if (auto* label = dynamic_cast<StaticImpl*>(child.get()); label && !label->isIcon())
+            labels.push_back(label);
+    }
+    const auto groupAround = [&](const QRect& rect) {
+        GroupImpl* innermost = nullptr;
+        int innermostArea = INT_MAX;
+        for (GroupImpl* group : groups) {
+            const QRect box = group->widget()->geometry();
+            if (box.contains(rect) && box.width() * box.height() < innermostArea) {
+                innermost = group;
+                innermostArea = box.width() * box.height();
+            }
+        }
+        return innermost;
+    };
+    for (const auto& child : dialog->children()) {
+        QWidget* control = child->widget();
+        if (!control || !control->accessibleName().isEmpty()
+            || (!dynamic_cast<ComboImpl*>(child.get()) && !dynamic_cast<EditImpl*>(child.get())))
+            continue;
+        const QRect rect = control->geometry();
+        GroupImpl* group = groupAround(rect);
+        CaptionImpl* name = group;
+        int nearest = INT_MIN;
+        for (StaticImpl* label : labels) {
+            const QRect at = label->widget()->geometry();
+            const bool before = at.right() < rect.left() && at.top() <= rect.bottom() && rect.top() <= at.bottom();
+            if (before && at.right() > nearest && groupAround(at) == group) {
+                nearest = at.right();
+                name = label;
+            }
+        }
+        if (name)
+            name->names(control);
+    }
 }
 
 WndImpl* createStatusBar(WndImpl* parent, int id, DWORD style)

@@ -217,6 +217,7 @@ WndImpl* createDialog(const AfxDlgTemplate& t, CDialog* dialog, QWidget* owner)
             (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && item.id > 0)
             wnd->m_defaultId = item.id;
     }
+    nameControlsByLabels(wnd);
 
     if (t.style & WS_SYSMENU) {
         wnd->m_sysMenu = createSystemMenu(wnd);

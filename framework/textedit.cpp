@@ -200,6 +200,7 @@ TextEditWidget::TextEditWidget(QWidget* parent)
         viewport()->update(caretRect());
     });
     ensureLayout();
+    AfxInstallTextEditAccessibility();
 }
 
 TextEditWidget::~TextEditWidget() = default;
@@ -256,14 +257,29 @@ void TextEditWidget::ensureLayout()
 void TextEditWidget::replaceBytes(size_t from, size_t to, std::string_view bytes)
 {
     ensureLayout();
+    // Assistive tools, when one listens, are told the characters a change
+    // removed: they are kept from the one the change may start at (decoding
+    // restarts at the character before it). Appending keeps at most one.
+    const bool told = AfxAccessibilityActive();
+    const int keptFrom = told ? std::max(0, m_model.charAt(from) - 1) : 0;
+    const std::u16string kept = told ? m_model.chars().substr(static_cast<size_t>(keptFrom)) : std::u16string();
+
     const TextModel::Change change = m_model.replace(from, to, bytes);
     const TextLayout::Damage damage = m_layout.update(m_model.chars(), m_metric, change);
     if (change.removed != 0 || change.inserted != 0)
         markLines(damage.first, damage.toEnd ? INT_MAX : damage.last);
     m_byteSelection.anchor = -1;
     scheduleRefresh();
-    if (change.removed != 0 || change.inserted != 0)
-        emit textReplaced(change.from, change.removed, change.inserted);
+    if (change.removed == 0 && change.inserted == 0)
+        return;
+    if (told) {
+        const auto chars = [](const std::u16string& text, int at, int count) {
+            return QString(reinterpret_cast<const QChar*>(text.data()) + at, count);
+        };
+        m_accessible.replaced(change.from, chars(kept, change.from - keptFrom, change.removed),
+                              chars(m_model.chars(), change.from, change.inserted));
+    }
+    emit textReplaced(change.from, change.removed, change.inserted);
 }
 
 int TextEditWidget::textWidth(int from, int to) const
@@ -443,6 +459,35 @@ void TextEditWidget::replaceSelection(const QString& text)
     emit textChanged();
 }
 
+void TextEditWidget::editText(int start, int end, const QString& text)
+{
+    if (m_readOnly)
+        return;
+    markSelection();
+    m_anchor = std::clamp(start, 0, length());
+    m_caret = std::clamp(end, 0, length());
+    userReplace(normaliseLineBreaks(text));
+}
+
+QRect TextEditWidget::characterRect(int pos) const
+{
+    const_cast<TextEditWidget*>(this)->applyPendingView();
+    pos = std::clamp(pos, 0, length());
+    const int line = m_layout.lineOf(pos);
+    const int x = textWidth(m_layout.lineStart(line), pos);
+    const int width = pos < lineEndPos(line) ? m_metric.widthAt(m_model.chars()[static_cast<size_t>(pos)], x) : 0;
+    const int left = kMarginLeft + static_cast<int>(std::floor(toPixels(x)));
+    const int right = kMarginLeft + static_cast<int>(std::ceil(toPixels(x + width)));
+    return QRect(left, kMarginTop + (line - m_topLine) * m_lineHeight, right - left, m_lineHeight);
+}
+
+int TextEditWidget::positionAt(const QPoint& point) const
+{
+    const_cast<TextEditWidget*>(this)->applyPendingView();
+    bool atLineEnd = false;
+    return posAtPoint(point, &atLineEnd);
+}
+
 void TextEditWidget::setReadOnly(bool readOnly)
 {
     m_readOnly = readOnly;
@@ -571,6 +616,7 @@ void TextEditWidget::refresh()
     }
     m_dirtyFirst = 0;
     m_dirtyLast = -1;
+    m_accessible.tell(this, m_caret, selectionStart(), selectionEnd());
     // The caret where it was drawn, and where it is now.
     if (hasFocus()) {
         const QRect caret = caretRect();

@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/accessible.h"
 #include "framework/frameclock.h"
 #include "framework/textlayout.h"
 #include "framework/textmodel.h"
@@ -91,6 +92,16 @@ public:
     // selected) and leaves the caret, with nothing selected, after it. Works on
     // a read-only control too: read-only only stops the user.
     void replaceSelection(const QString& text);
+    // Replaces characters [start, end) with `text` as the user's typing
+    // would (for assistive tools that edit): nothing on a read-only control;
+    // userEdited() follows, and the caret stands after the new text.
+    void editText(int start, int end, const QString& text);
+
+    // Where the character at `pos` is drawn, in viewport coordinates (at the
+    // end of a line or of the text: an empty box where the caret would be),
+    // and the position nearest to a point of the viewport.
+    QRect characterRect(int pos) const;
+    int positionAt(const QPoint& point) const;
 
     // Brings the caret's line into view at the next display refresh (a
     // replacement does so as well, as the classic control does).
@@ -247,4 +258,5 @@ private:
     QString m_preedit;  // input method text being composed
     bool m_dragging = false;
     std::unordered_map<int, ShapedLine> m_shaped;
+    AccessibleTextChanges m_accessible;  // told at the next refresh
 };

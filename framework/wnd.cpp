@@ -248,6 +248,7 @@ BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 void CWnd::GetClientRect(LPRECT rect) const { ::GetClientRect(m_hWnd, rect); }
 CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
+BOOL CWnd::SetAccessibleName(LPCSTR name) { return ::AfxSetAccessibleName(m_hWnd, name); }
 
 CMenu* CWnd::GetSystemMenu(BOOL bRevert) const { return CMenu::FromHandle(::GetSystemMenu(m_hWnd, bRevert)); }
 
@@ -410,6 +411,15 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow)
         break;
     }
     return wasVisible;
+}
+
+BOOL AfxSetAccessibleName(HWND hWnd, LPCSTR name)
+{
+    WndImpl* wnd = lookup(hWnd);
+    if (!wnd || !wnd->widget())
+        return FALSE;
+    wnd->widget()->setAccessibleName(AfxQStringFromBytes(name ? name : ""));
+    return TRUE;
 }
 
 BOOL IsWindowVisible(HWND hWnd)

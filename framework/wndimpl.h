@@ -113,6 +113,8 @@ int runModal(WndImpl* wnd);  // exec; returns the EndDialog value
 std::unique_ptr<WndImpl> createControl(const AfxDlgItemTemplate& item, WndImpl* parent, const QFont& font,
                                       int baseX, int baseY, bool* ok);
 WndImpl* createStatusBar(WndImpl* parent, int id, DWORD style);
+// Names each combo box and edit of a made dialog after its label or group box.
+void nameControlsByLabels(WndImpl* dialog);
 
 // Menus (menu.cpp).
 MenuImpl* createSystemMenu(WndImpl* wnd);

@@ -67,8 +67,8 @@ std::vector<std::string> Describe(const std::vector<PortIndicatorChange>& change
     for (const PortIndicatorChange& change : changes) {
         const std::string text = Utf8FromGbk(change.text.bytes()).value_or("<not GBK>");
         switch (change.what) {
-        case PortIndicator::LampOpen: out.push_back("lamp open"); break;
-        case PortIndicator::LampClosed: out.push_back("lamp closed"); break;
+        case PortIndicator::LampOpen: out.push_back("lamp open " + text); break;
+        case PortIndicator::LampClosed: out.push_back("lamp closed " + text); break;
         case PortIndicator::Caption: out.push_back("caption " + text); break;
         case PortIndicator::StatusText: out.push_back("status " + text); break;
         case PortIndicator::StateLabel: out.push_back("label " + text); break;
@@ -96,17 +96,17 @@ TEST(PortState, EveryTransitionInItsStepOrder)
     const StateRow rows[] = {
         {"open_fails", FALSE, PortEvent::ButtonPressed, FALSE, TRUE, FALSE, true,
          {"ReadSettings", "Open"},
-         {"lamp closed", "label  串口无法开启", "status  串口无法开启,请检查串口设备状态"}},
+         {"lamp closed  串口关闭状态", "label  串口无法开启", "status  串口无法开启,请检查串口设备状态"}},
         {"thread_fails", FALSE, PortEvent::ButtonPressed, TRUE, FALSE, FALSE, true,
          {"ReadSettings", "Open", "StartMonitor"},
          {"label  线程启动失败", "status  线程启动失败,请重新启动本程序"}},
         {"opens", FALSE, PortEvent::ButtonPressed, TRUE, TRUE, TRUE, true,
          {"ReadSettings", "Open", "StartMonitor"},
-         {"lamp open", "status  串口开启状态  Com1.9600.N.8.1", "label Com1.9600.N.8.1",
+         {"lamp open  串口开启状态  Com1.9600.N.8.1", "status  串口开启状态  Com1.9600.N.8.1", "label Com1.9600.N.8.1",
           "caption 关闭串口"}},
         {"closes", TRUE, PortEvent::ButtonPressed, TRUE, TRUE, FALSE, true,
          {"SignalStop"},
-         {"lamp closed", "caption 打开串口", "status  串口关闭状态,不能进行串口操作",
+         {"lamp closed  串口关闭状态", "caption 打开串口", "status  串口关闭状态,不能进行串口操作",
           "uncheck auto-send", "kill timer", "label  串口关闭状态"}},
         {"destroyed_closed", FALSE, PortEvent::Destroyed, TRUE, TRUE, FALSE, false,
          {"SignalStop"}, {}},

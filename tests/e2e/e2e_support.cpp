@@ -199,6 +199,20 @@ void E2ETest::SyncLine(Ui& ui, devsim::DeviceSimulator& device)
         ui.click(IDC_HEX_SEND_CHECK);
 }
 
+void E2ETest::RunOpen(const devsim::Options& options, const OpenBody& body)
+{
+    devsim::DeviceSimulator* device = StartDevice(options);
+    ASSERT_NE(device, nullptr);
+    CTavrinDlg dlg;
+    RunDialog(dlg, [&](Ui& ui) {
+        ui.openPort();
+        ASSERT_TRUE(dlg.IsPortOpen());
+        SyncLine(ui, *device);
+        ASSERT_FALSE(HasFatalFailure());
+        body(dlg, ui, *device);
+    });
+}
+
 std::string E2ETest::RecvCount(long long n)
 {
     return RecvCountText(n).bytes();

@@ -96,6 +96,11 @@ protected:
     // has it. The sent count is reset again afterwards.
     void SyncLine(Ui& ui, devsim::DeviceSimulator& device);
 
+    // Opens COM1 on a fresh device and synchronises with it; the body then
+    // runs with the port open and the counts at 0.
+    using OpenBody = std::function<void(CTavrinDlg&, Ui&, devsim::DeviceSimulator&)>;
+    void RunOpen(const devsim::Options& options, const OpenBody& body);
+
     // The status-bar texts of a received and a sent count.
     static std::string RecvCount(long long n);
     static std::string SendCount(long long n);

@@ -1,5 +1,6 @@
 // Opening and closing the port through the real dialog, against a simulated
 // device and against a path where no device is.
+#include <QAccessible>
 #include <QComboBox>
 
 #include "console/texts.h"
@@ -17,9 +18,17 @@ HICON Icon(UINT id)
     return ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(id));
 }
 
+// What the lamp says to assistive tools, in UTF-8.
+std::string LampSays(const Ui& ui)
+{
+    QAccessibleInterface* lamp = QAccessible::queryAccessibleInterface(AfxWidgetFromHandle(ui.item(IDC_PORT_LAMP)));
+    return lamp ? lamp->text(QAccessible::Name).toStdString() : "<not readable>";
+}
+
 void ExpectClosedByClosing(const Ui& ui)
 {
     EXPECT_EQ(ui.lamp(), Icon(IDI_PORT_CLOSED));
+    EXPECT_EQ(LampSays(ui), " 串口关闭状态");
     EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextOpenPort);
     EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), kTextPortClosed);
     EXPECT_EQ(ui.status(0), kTextPortClosedStatus);
@@ -34,11 +43,13 @@ TEST_F(PortStateTest, DefaultsOpenCom1AndEveryIndicatorShowsIt)
         ASSERT_NE(Icon(IDI_MAINFRAME), nullptr);
         ASSERT_NE(Icon(IDI_PORT_CLOSED), nullptr);
         EXPECT_EQ(ui.lamp(), Icon(IDI_PORT_CLOSED));
+        EXPECT_EQ(LampSays(ui), " 串口关闭状态");
         EXPECT_EQ(ui.status(0), kTextStatusInit);
 
         ui.openPort();
         EXPECT_TRUE(dlg.IsPortOpen());
         EXPECT_EQ(ui.lamp(), Icon(IDI_MAINFRAME));
+        EXPECT_EQ(LampSays(ui), " 串口开启状态  Com1.9600.N.8.1");
         EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextClosePort);
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
         EXPECT_EQ(ui.status(0), std::string(kTextPortOpenStatus) + "1.9600.N.8.1");
@@ -62,6 +73,7 @@ TEST_F(PortStateTest, MissingDeviceShowsFailureWithoutBoxAndNextPressTriesAgain)
         ui.click(IDC_OPEN_BUTTON);
         EXPECT_FALSE(dlg.IsPortOpen());
         EXPECT_EQ(ui.lamp(), Icon(IDI_PORT_CLOSED));
+        EXPECT_EQ(LampSays(ui), " 串口关闭状态");
         EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextOpenPort);
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), kTextPortOpenFailed);
         EXPECT_EQ(ui.status(0), kTextPortOpenFailedStatus);

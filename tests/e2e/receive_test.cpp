@@ -19,23 +19,6 @@ namespace {
 
 class ReceiveTest : public E2ETest {
 protected:
-    // Opens COM1 on a fresh device and synchronises with it; the body then
-    // runs with the port open and the counts at 0.
-    using Body = std::function<void(CTavrinDlg&, Ui&, devsim::DeviceSimulator&)>;
-    void RunOpen(const devsim::Options& options, const Body& body)
-    {
-        devsim::DeviceSimulator* device = StartDevice(options);
-        ASSERT_NE(device, nullptr);
-        CTavrinDlg dlg;
-        RunDialog(dlg, [&](Ui& ui) {
-            ui.openPort();
-            ASSERT_TRUE(dlg.IsPortOpen());
-            SyncLine(ui, *device);
-            ASSERT_FALSE(HasFatalFailure());
-            body(dlg, ui, *device);
-        });
-    }
-
     // Sends bytes from the device and waits until the dialog has counted them.
     static void Receive(CTavrinDlg& dlg, devsim::DeviceSimulator& device, const std::string& bytes)
     {
