@@ -4,6 +4,8 @@
 #include <QAccessible>
 #include <QWidget>
 
+#include <tuple>
+
 #include "framework/afxqt.h"
 #include "framework/afxtest.h"
 #include "res/resource.h"
@@ -140,10 +142,8 @@ TEST_F(PortStateTest, ListsChangedWhileOpenApplyAtTheNextOpening)
         ExpectShown(ui, Opened("3.38400.E.7.2"));
         DCB dcb{};
         ASSERT_TRUE(GetCommState(dlg.Port().m_hPort, &dcb));
-        EXPECT_EQ(dcb.BaudRate, 38400u);
-        EXPECT_EQ(dcb.Parity, EVENPARITY);
-        EXPECT_EQ(dcb.ByteSize, 7);
-        EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+        EXPECT_EQ(std::tuple(dcb.BaudRate, dcb.Parity, dcb.ByteSize, dcb.StopBits),
+                  std::tuple(DWORD{38400}, BYTE{EVENPARITY}, BYTE{7}, BYTE{TWOSTOPBITS}));
         E2E_WAIT(com3->status().opens == 1, "the device behind COM3 to see the open");
     });
     EXPECT_EQ(m_boxes->count(), 0u);

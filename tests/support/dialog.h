@@ -7,6 +7,7 @@
 #include <string>
 
 #include "framework/afxwin.h"
+#include "tests/support/text.h"
 
 namespace testsupport {
 
@@ -20,17 +21,19 @@ public:
     HWND dialog() const { return m_hDlg; }
     HWND item(int id) const { return ::GetDlgItem(m_hDlg, id); }
 
-    std::string text(int id) const;  // code page 936 bytes
-    void setText(int id, const std::string& bytes);
+    std::string text(int id) const { return WindowText(item(id)); }  // code page 936 bytes
+    void setText(int id, const std::string& bytes) { ::SetWindowTextA(item(id), bytes.c_str()); }
     // A left click where a user clicks: a push button in its middle, a check
     // box on its box. Clicking what is no enabled button is a failure.
     void click(int id);
-    bool checked(int id) const;
+    bool checked(int id) const { return ::SendMessageA(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
     // Selects an item of a drop-down list.
     void select(int id, int index);
     std::string status(int part) const;  // the status bar is the child with id 0
-    HICON icon(int id) const;            // what an icon control shows
-    int lineCount(int id) const;         // of a multi-line edit
+    // What an icon control shows.
+    HICON icon(int id) const { return reinterpret_cast<HICON>(::SendMessageA(item(id), STM_GETICON, 0, 0)); }
+    // The lines of a multi-line edit.
+    int lineCount(int id) const { return static_cast<int>(::SendMessageA(item(id), EM_GETLINECOUNT, 0, 0)); }
 
 private:
     HWND m_hDlg;
