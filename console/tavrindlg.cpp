@@ -6,6 +6,7 @@
 #include "console/aboutdlg.h"
 #include "console/helpdlg.h"
 #include "console/portsettings.h"
+#include "console/portview.h"
 #include "console/sendlogic.h"
 #include "console/texts.h"
 #include "res/resource.h"
@@ -22,6 +23,10 @@ constexpr int kPartState = 0;
 constexpr int kPartSendCount = 1;
 constexpr int kPartRecvCount = 2;
 constexpr int kPartCredit = 3;
+
+// The line events the engine is asked to watch: bytes arriving, and the
+// event character among them.
+constexpr DWORD kWatchedPortEvents = EV_RXCHAR | EV_RXFLAG;
 
 HICON LoadProgramIcon(UINT nID)
 {
@@ -94,14 +99,13 @@ BOOL CTavrinDlg::OnInitDialog()
     m_pStatusBar->Create(WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), this, 0);
     int rightEdges[4] = {200, 360, 520, -1};
     m_pStatusBar->SetParts(4, rightEdges);
-    m_pStatusBar->SetText(kTextStatusInit, kPartState, 0);
     m_pStatusBar->SetText(SendCountText(0), kPartSendCount, 0);
     m_pStatusBar->SetText(RecvCountText(0), kPartRecvCount, 0);
     m_pStatusBar->SetText(kTextStatusCredit, kPartCredit, 0);
 
     m_hIconOpen = LoadProgramIcon(IDI_MAINFRAME);
     m_hIconClosed = LoadProgramIcon(IDI_PORT_CLOSED);
-    m_bPortOpen = FALSE;
+    ApplyPortView(PortPhase::ClosedAtStartUp);
 
     FillSettingsList(IDC_PORT_COMBO, kPortItems, kPortItemCount, kDefaultPortIndex);
     FillSettingsList(IDC_BAUD_COMBO, kBaudItems, kBaudItemCount, kDefaultBaudIndex);
@@ -110,9 +114,6 @@ BOOL CTavrinDlg::OnInitDialog()
     FillSettingsList(IDC_STOPBITS_COMBO, kStopBitsItems, kStopBitsItemCount, kDefaultStopBitsIndex);
 
     GetDlgItem(IDC_PERIOD_EDIT)->SetWindowText(kTextDefaultPeriod);
-    m_txtPortState.SetWindowText(kTextPortClosed);
-    // The lamp shows the closed port from the template on.
-    m_icoPortLamp.SetAccessibleName(kTextPortClosed);
 
     m_nSendCount = 0;
     m_nRecvCount = 0;
@@ -234,49 +235,36 @@ int CTavrinDlg::ReadPortSettings()
 
 void CTavrinDlg::OnOpenClosePort()
 {
-    // The mask is set before the engine is called, as the opening passes it on.
-    m_dwEventMask = kPortEventMask;
+    m_dwEventMask = kWatchedPortEvents;
+    if (m_bPortOpen) {
+        // The monitor thread closes the port; it is not waited for.
+        m_Port.SignalStop();
+        ApplyPortView(PortPhase::ClosedByClosing);
+        return;
+    }
+    ReadPortSettings();
+    PortPhase phase = PortPhase::OpenFailed;
+    if (m_Port.Open(this, m_nPortNumber, m_nBaudRate, m_chParity, m_nDataBits, m_nStopBits, m_dwEventMask,
+                    kPortWriteBufferSize))
+        phase = m_Port.StartMonitor() ? PortPhase::Open : PortPhase::ThreadFailed;
+    ApplyPortView(phase);
+}
 
-    PortEngineCalls engine;
-    engine.signalStop = [this] { m_Port.SignalStop(); };
-    engine.readSettings = [this] {
-        ReadPortSettings();
-        return m_strPortSettings;
-    };
-    engine.open = [this] {
-        return m_Port.Open(this, m_nPortNumber, m_nBaudRate, m_chParity, m_nDataBits, m_nStopBits,
-                           m_dwEventMask, kPortWriteBufferSize);
-    };
-    engine.startMonitor = [this] { return m_Port.StartMonitor(); };
-
-    const PortEventOutcome outcome = OnPortEvent(m_bPortOpen, PortEvent::ButtonPressed, engine);
-    m_bPortOpen = outcome.bPortOpen;
-    for (const PortIndicatorChange& change : outcome.changes) {
-        switch (change.what) {
-        case PortIndicator::LampOpen:
-            m_icoPortLamp.SetIcon(m_hIconOpen);
-            m_icoPortLamp.SetAccessibleName(change.text);
-            break;
-        case PortIndicator::LampClosed:
-            m_icoPortLamp.SetIcon(m_hIconClosed);
-            m_icoPortLamp.SetAccessibleName(change.text);
-            break;
-        case PortIndicator::Caption:
-            m_btnOpen.SetWindowText(change.text);
-            break;
-        case PortIndicator::StatusText:
-            m_pStatusBar->SetText(change.text, kPartState, 0);
-            break;
-        case PortIndicator::StateLabel:
-            m_txtPortState.SetWindowText(change.text);
-            break;
-        case PortIndicator::UncheckAutoSend:
-            m_chkAutoSend.SetCheck(BST_UNCHECKED);
-            break;
-        case PortIndicator::KillAutoSendTimer:
-            KillTimer(AUTO_SEND_TIMER_ID);
-            break;
-        }
+void CTavrinDlg::ApplyPortView(PortPhase phase)
+{
+    m_bPortOpen = phase == PortPhase::Open;
+    const PortView view = PortViewOf(phase, m_strPortSettings);
+    if (view.lamp) {
+        m_icoPortLamp.SetIcon(view.lamp->bOpen ? m_hIconOpen : m_hIconClosed);
+        m_icoPortLamp.SetAccessibleName(view.lamp->strSays);
+    }
+    if (view.caption)
+        m_btnOpen.SetWindowText(*view.caption);
+    m_txtPortState.SetWindowText(view.strStateLabel);
+    m_pStatusBar->SetText(view.strStatus, kPartState, 0);
+    if (view.bStopAutoSend) {
+        m_chkAutoSend.SetCheck(BST_UNCHECKED);
+        KillTimer(AUTO_SEND_TIMER_ID);
     }
 }
 

@@ -1,6 +1,6 @@
 // CTavrinDlg: the program's one main window, a fixed-size dialog built from
 // template IDD_MAIN. It owns the port engine and joins the window-free rules
-// of console/ (settings, open/close states, receive and send rules) to the
+// of console/ (settings, the port's view, receive and send rules) to the
 // controls: the handlers read controls, ask the rules, and apply what they
 // give through the framework's controls.
 //
@@ -9,6 +9,7 @@
 // which the framework runs on this thread.
 #pragma once
 
+#include "console/portview.h"
 #include "console/recvdisplay.h"
 #include "framework/afxwin.h"
 #include "serial/commport.h"
@@ -26,15 +27,12 @@ public:
     ~CTavrinDlg() override;
 
     // State that the window does not show in full, read by tests and the
-    // receive benchmark.
+    // receive benchmark: the counts beyond what the status bar says, the
+    // dialog's copies of the edits' texts, and the engine.
     ByteCount RecvCount() const { return m_nRecvCount; }
     ByteCount SendCount() const { return m_nSendCount; }
-    BOOL IsPortOpen() const { return m_bPortOpen; }
-    BOOL IsDisplayPaused() const { return m_bDisplayPaused; }
     const CString& RecvData() const { return m_strRecvData; }
     const CString& SendData() const { return m_strSendData; }
-    const CString& SettingsText() const { return m_strPortSettings; }
-    DWORD EventMask() const { return m_dwEventMask; }
     const CCommPort& Port() const { return m_Port; }
 
 protected:
@@ -47,6 +45,9 @@ protected:
     // Port settings and open/close.
     int ReadPortSettings();
     afx_msg void OnOpenClosePort();
+    // Makes the lamp, the toggle, the state label, status-bar part 0 and the
+    // auto-send box show the phase, and sets the open flag by it.
+    void ApplyPortView(PortPhase phase);
     afx_msg void OnDestroy();
 
     // Receive display.

@@ -21,7 +21,6 @@
 //            the dialog on the xcb platform and prints Xvfb's CPU beside the
 //            program's (offscreen, painting costs next to nothing; on an X
 //            server the pixels really move)
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -37,6 +36,7 @@
 #include <sstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <csignal>
 #include <fcntl.h>
@@ -47,9 +47,11 @@
 #include <unistd.h>
 
 #include "console/tavrindlg.h"
-#include "framework/afxqt.h"
+#include "console/texts.h"
 #include "framework/afxtest.h"
 #include "res/resource.h"
+#include "tests/support/dialog.h"
+#include "tests/support/wait.h"
 #include "tools/devsim/devsim.h"
 
 #ifndef DEVSIM_PROGRAM
@@ -58,26 +60,16 @@
 
 namespace {
 
+const char kUsage[] = "usage: %s [--paced | --xvfb] [flood-bytes [cpu-seconds [memory-bytes]]]\n";
+
 using Clock = std::chrono::steady_clock;
+using testsupport::ProcessEventsFor;
+using testsupport::Ui;
+using testsupport::WaitUntil;
 
 double Seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
-}
-
-// Processes events until done() holds or capMs pass; a short pulse keeps the
-// wait for more events from outlasting the cap.
-bool WaitUntil(const std::function<bool()>& done, int capMs)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(capMs);
-    QTimer pulse;
-    pulse.start(2);
-    while (!done()) {
-        if (Clock::now() > deadline)
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
 }
 
 // Runs the event loop for a while without waking it by itself: the figure of
@@ -205,62 +197,46 @@ private:
 
 class Bench {
 public:
-    Bench(CTavrinDlg& dlg, pid_t xvfb) : m_dlg(dlg), m_xvfb(xvfb) {}
+    Bench(CTavrinDlg& dlg, Ui& ui, pid_t xvfb) : m_dlg(dlg), m_ui(ui), m_xvfb(xvfb) {}
 
     // Counts received bytes for (c) from now on.
     void startCounting() { m_totalReceived = 0; }
 
-    HWND item(int id) const { return ::GetDlgItem(m_dlg.GetSafeHwnd(), id); }
-
-    void click(int id)
-    {
-        auto* button = qobject_cast<QAbstractButton*>(AfxWidgetFromHandle(item(id)));
-        if (!button) {
-            std::fprintf(stderr, "control %d is no button\n", id);
-            std::exit(1);
-        }
-        button->click();
-    }
-
-    bool checked(int id) const { return ::SendMessageA(item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-
-    void setHexDisplay(bool hex)
-    {
-        if (checked(IDC_HEX_DISPLAY_CHECK) != hex)
-            click(IDC_HEX_DISPLAY_CHECK);
-    }
+    // The toggle offers to close while the port is open.
+    bool portOpen() const { return m_ui.text(IDC_OPEN_BUTTON) == kTextClosePort; }
 
     bool openPort()
     {
-        if (!m_dlg.IsPortOpen())
-            click(IDC_OPEN_BUTTON);
-        return m_dlg.IsPortOpen();
+        if (!portOpen())
+            m_ui.click(IDC_OPEN_BUTTON);
+        return portOpen();
     }
 
     void closePort()
     {
-        if (m_dlg.IsPortOpen())
-            click(IDC_OPEN_BUTTON);
+        if (portOpen())
+            m_ui.click(IDC_OPEN_BUTTON);
     }
 
-    // One byte from the dialog: the engine purges before it writes, so after
-    // the device has this byte, what it sends reaches the dialog. The device's
-    // traffic is set to start on this byte.
+    // One byte from the dialog, which starts the device's traffic. The port
+    // purged its input when it opened, before the device had this byte, so
+    // all that the device sends after it reaches the dialog.
     bool startTraffic(const std::function<std::uint64_t()>& deviceReceived)
     {
         const std::uint64_t before = deviceReceived();
-        ::SetWindowTextA(item(IDC_SEND_EDIT), "~");
-        click(IDC_SEND_BUTTON);
-        return WaitUntil([&] { return deviceReceived() > before; }, 10000);
+        m_ui.setText(IDC_SEND_EDIT, "~");
+        m_ui.click(IDC_SEND_BUTTON);
+        return WaitUntil([&] { return deviceReceived() > before; });
     }
 
     // An empty receive area in the display asked for, and the port open on
     // what TAVRIN_COM1 names now; `where` tells which device in the failure.
     void openClean(bool hex, const char* where)
     {
-        click(IDC_CLEAR_BUTTON);
-        click(IDC_RESET_RECV_BUTTON);
-        setHexDisplay(hex);
+        m_ui.click(IDC_CLEAR_BUTTON);
+        m_ui.click(IDC_RESET_RECV_BUTTON);
+        if (m_ui.checked(IDC_HEX_DISPLAY_CHECK) != hex)
+            m_ui.click(IDC_HEX_DISPLAY_CHECK);
         if (!openPort()) {
             std::fprintf(stderr, "the port did not open%s\n", where);
             std::exit(1);
@@ -316,7 +292,7 @@ public:
                 QMetaObject::invokeMethod(&receiver, [&, at] {
                     if (stop.load())
                         return;
-                    click(IDC_RESET_SENT_BUTTON);
+                    m_ui.click(IDC_RESET_SENT_BUTTON);
                     const double ms = Seconds(Clock::now() - at) * 1000;
                     std::lock_guard lock(mutex);
                     ++handled;
@@ -350,7 +326,7 @@ public:
                     handledDuringFlood, askedDuringFlood, worst);
         std::fflush(stdout);
         closePort();
-        WaitUntil([&] { return false; }, 100);
+        ProcessEventsFor(100);
         device.stop();
     }
 
@@ -381,7 +357,9 @@ public:
         openClean(hex, " on devsim");
         if (idle) {
             // The port open and the line quiet: nothing should cost anything.
-            IdleFor(300);
+            // For a second or so after a click on a check box, Qt's own timers
+            // still wake the program; they are not the quiet line's cost.
+            IdleFor(1500);
             const double cpuBefore = CpuSeconds();
             const long long switchesBefore = ContextSwitches();
             const auto idleStart = Clock::now();
@@ -395,9 +373,9 @@ public:
         }
 
         // devsim starts on the first byte it receives; wait until bytes flow.
-        ::SetWindowTextA(item(IDC_SEND_EDIT), "~");
-        click(IDC_SEND_BUTTON);
-        if (!WaitUntil([&] { return m_dlg.RecvCount() > 0; }, 10000)) {
+        m_ui.setText(IDC_SEND_EDIT, "~");
+        m_ui.click(IDC_SEND_BUTTON);
+        if (!WaitUntil([&] { return m_dlg.RecvCount() > 0; })) {
             std::fprintf(stderr, "no bytes from devsim\n");
             std::exit(1);
         }
@@ -422,7 +400,7 @@ public:
         std::fflush(stdout);
 
         closePort();
-        WaitUntil([&] { return false; }, 100);
+        ProcessEventsFor(100);
         devsim.terminate();
         devsim.waitForFinished(10000);
         QDir(dir).removeRecursively();
@@ -444,7 +422,7 @@ public:
         const bool done = receiveFlood(device, bytes);
         const double seconds = Seconds(Clock::now() - start);
         m_totalReceived += m_dlg.RecvCount();
-        WaitUntil([&] { return false; }, 200);
+        ProcessEventsFor(200);
         const long after = VmRssKiB();
         std::printf("(c) %s flood of the remaining %llu bytes %s in %.1f s (%.0f bytes/s)\n",
                     hex ? "hexadecimal" : "character", static_cast<unsigned long long>(bytes),
@@ -453,43 +431,71 @@ public:
                     before, after, static_cast<unsigned long long>(m_totalReceived), (after - before) / 1024.0);
         std::fflush(stdout);
         closePort();
-        WaitUntil([&] { return false; }, 100);
+        ProcessEventsFor(100);
         device.stop();
     }
 
 private:
     CTavrinDlg& m_dlg;
+    Ui& m_ui;
     pid_t m_xvfb;
     std::uint64_t m_totalReceived = 0;
 };
+
+// What the command line asks for; nullopt after a usage message, with the
+// exit status in *status.
+struct Args {
+    bool pacedOnly = false;
+    bool xvfb = false;
+    std::uint64_t floodBytes = 1u << 20;
+    int cpuSeconds = 5;
+    std::uint64_t memoryBytes = 10u << 20;
+};
+
+std::optional<Args> ParseArgs(int argc, char** argv, int* status)
+{
+    Args args;
+    int arg = 1;
+    for (; arg < argc && argv[arg][0] == '-'; ++arg) {
+        const bool help = std::strcmp(argv[arg], "--help") == 0;
+        if (std::strcmp(argv[arg], "--paced") == 0) {
+            args.pacedOnly = true;
+        } else if (std::strcmp(argv[arg], "--xvfb") == 0) {
+            args.pacedOnly = args.xvfb = true;
+        } else {
+            if (!help)
+                std::fprintf(stderr, "unknown option %s\n", argv[arg]);
+            std::fprintf(help ? stdout : stderr, kUsage, argv[0]);
+            *status = help ? 0 : 2;
+            return std::nullopt;
+        }
+    }
+    if (arg < argc)
+        args.floodBytes = std::strtoull(argv[arg], nullptr, 10);
+    if (arg + 1 < argc)
+        args.cpuSeconds = std::atoi(argv[arg + 1]);
+    if (arg + 2 < argc)
+        args.memoryBytes = std::strtoull(argv[arg + 2], nullptr, 10);
+    if (args.floodBytes == 0 || args.cpuSeconds <= 0 || args.memoryBytes == 0) {
+        std::fprintf(stderr, kUsage, argv[0]);
+        *status = 2;
+        return std::nullopt;
+    }
+    return args;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool pacedOnly = false;
-    bool xvfb = false;
-    int arg = 1;
-    for (; arg < argc && argv[arg][0] == '-'; ++arg) {
-        if (std::strcmp(argv[arg], "--paced") == 0) {
-            pacedOnly = true;
-        } else if (std::strcmp(argv[arg], "--xvfb") == 0) {
-            pacedOnly = xvfb = true;
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", argv[arg]);
-            return 2;
-        }
-    }
-    const std::uint64_t floodBytes = arg < argc ? std::strtoull(argv[arg], nullptr, 10) : 1u << 20;
-    const int cpuSeconds = arg + 1 < argc ? std::atoi(argv[arg + 1]) : 5;
-    const std::uint64_t memoryBytes = arg + 2 < argc ? std::strtoull(argv[arg + 2], nullptr, 10) : 10u << 20;
-    if (floodBytes == 0 || cpuSeconds <= 0 || memoryBytes == 0) {
-        std::fprintf(stderr, "usage: %s [--paced | --xvfb] [flood-bytes [cpu-seconds [memory-bytes]]]\n", argv[0]);
-        return 2;
-    }
+    int status = 0;
+    const std::optional<Args> parsed = ParseArgs(argc, argv, &status);
+    if (!parsed)
+        return status;
+    const Args& args = *parsed;
 
     Xvfb server;
-    if (xvfb) {
+    if (args.xvfb) {
         if (!server.start())
             return 1;
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -507,36 +513,27 @@ int main(int argc, char** argv)
     });
 
     CTavrinDlg dlg;
-    QObject context;
-    std::function<void()> body = [&] {
-        if (!::IsWindow(dlg.GetSafeHwnd()) || !::IsWindowVisible(dlg.GetSafeHwnd())) {
-            QTimer::singleShot(1, &context, body);
-            return;
-        }
-        Bench bench(dlg, xvfb ? server.pid() : -1);
+    testsupport::RunDialog(dlg, [&](Ui& ui) {
+        Bench bench(dlg, ui, args.xvfb ? server.pid() : -1);
         std::printf("receive path, dialog on the %s platform%s, Qt %s\n", qPrintable(QGuiApplication::platformName()),
-                    xvfb ? " under Xvfb" : "", qVersion());
-        if (pacedOnly) {
+                    args.xvfb ? " under Xvfb" : "", qVersion());
+        if (args.pacedOnly) {
             for (bool hex : {false, true})
                 for (int rate : {960, 3840})
-                    bench.steadyStream(hex, cpuSeconds, rate, rate == 960);
-            dlg.EndDialog(IDCANCEL);
+                    bench.steadyStream(hex, args.cpuSeconds, rate, rate == 960);
             return;
         }
         const long rssAtStart = VmRssKiB();
-        bench.flood(false, floodBytes);
+        bench.flood(false, args.floodBytes);
         const long rssBefore = VmRssKiB();
         bench.startCounting();
-        bench.flood(true, floodBytes);
+        bench.flood(true, args.floodBytes);
         for (bool hex : {false, true})
             for (int rate : {960, 3840})
-                bench.steadyStream(hex, cpuSeconds, rate, rate == 960);
-        bench.memory(true, memoryBytes, rssBefore);
+                bench.steadyStream(hex, args.cpuSeconds, rate, rate == 960);
+        bench.memory(true, args.memoryBytes, rssBefore);
         std::printf("(c) VmRSS %ld KiB at start, before any byte\n", rssAtStart);
-        dlg.EndDialog(IDCANCEL);
-    };
-    QTimer::singleShot(0, &context, body);
-    dlg.DoModal();
+    });
     AfxSetMessageBoxHook(nullptr);
     if (boxes > 0)
         std::printf("%d message boxes were raised (see above)\n", boxes.load());

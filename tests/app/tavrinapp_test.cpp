@@ -1,55 +1,41 @@
 // The application object: InitInstance runs the main dialog modally as the
 // application's main window and returns FALSE once it ends, leaving no main
 // window behind.
-#include <QTest>
+#include <gtest/gtest.h>
+
 #include <QTimer>
-#include <QWidget>
 
 #include "app/tavrinapp.h"
 #include "console/tavrindlg.h"
-#include "framework/afxqt.h"
 #include "res/resource.h"
-#include "tests/app/app_support.h"
+#include "tests/support/boxes.h"
+#include "tests/support/dialog.h"
+#include "tests/support/text.h"
 
-using namespace apptest;
-
-namespace {
-
-using AppTest = DialogTest;
-
-
-}  // namespace
-
-TEST_F(AppTest, InitInstanceRunsTheMainDialogAndReturnsFalseWhenItEnds)
+TEST(App, InitInstanceRunsTheMainDialogAndReturnsFalseWhenItEnds)
 {
+    AfxSetResources(&g_tavrinResources);
+    testsupport::BoxRecorder boxes;
     CTavrinApp app;
     ASSERT_EQ(AfxGetApp(), &app);
 
     bool sawDialog = false;
     QTimer starter;
-    starter.setInterval(0);
-    QObject::connect(&starter, &QTimer::timeout, [&] {
+    starter.callOnTimeout([&] {
         CWnd* main = AfxGetMainWnd();
-        if (!main || !IsWindow(main->m_hWnd))
+        if (!main || !IsWindowVisible(main->m_hWnd))
             return;
         starter.stop();
         sawDialog = dynamic_cast<CTavrinDlg*>(main) != nullptr;
-        EXPECT_EQ(ItemText(main->m_hWnd, IDC_OPEN_BUTTON), Gbk("打开串口"));
-        QTest::mouseClick(AfxWidgetFromHandle(GetDlgItem(main->m_hWnd, IDC_EXIT_BUTTON)), Qt::LeftButton);
+        testsupport::Ui ui(main->m_hWnd);
+        EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), testsupport::Gbk("打开串口"));
+        ui.click(IDC_EXIT_BUTTON);
     });
-    starter.start();
-    // Only a hung run meets it: Escape would end the dialog as well.
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        ADD_FAILURE() << "the main dialog did not end";
-        if (CWnd* main = AfxGetMainWnd())
-            static_cast<CDialog*>(main)->EndDialog(IDCANCEL);
-    });
-    watchdog.start(120000);
+    starter.start(0);
 
     EXPECT_FALSE(app.InitInstance());
     EXPECT_TRUE(sawDialog);
     // The dialog lived in InitInstance's frame: nothing may still name it.
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
+    EXPECT_EQ(boxes.count(), 0u);
 }

@@ -1,61 +1,53 @@
-// The program's texts must reach the window as valid code page 936 bytes that
-// read exactly as intended: a wrong compiler charset, a stray half-width comma
-// or a lost leading blank would all show here.
+// The console's texts reach the window as code page 936 bytes that read as
+// intended: a wrong compiler charset, a stray half-width comma or a lost
+// leading blank would all show here. And the counts' texts stay exact where
+// a 32-bit count would not.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "console/recvdisplay.h"
+#include "console/sendlogic.h"
 #include "console/texts.h"
 #include "tests/support/gbk.h"
 
 namespace {
 
-struct TextRow {
-    const char* name;
-    const char* gbk;
-    const char* utf8;
-};
-
-const TextRow kTexts[] = {
-    {"StatusInit", kTextStatusInit, "   Tavrin初始化成功"},
-    {"StatusCredit", kTextStatusCredit, "     程序编写:Dorvan"},
-    {"SendCountFormat", kTextSendCountFormat, " 发送：%lld 字节"},
-    {"RecvCountFormat", kTextRecvCountFormat, " 接收：%lld 字节"},
-    {"OpenPort", kTextOpenPort, "打开串口"},
-    {"ClosePort", kTextClosePort, "关闭串口"},
-    {"PortClosed", kTextPortClosed, " 串口关闭状态"},
-    {"PortClosedStatus", kTextPortClosedStatus, " 串口关闭状态,不能进行串口操作"},
-    {"PortOpenFailed", kTextPortOpenFailed, " 串口无法开启"},
-    {"PortOpenFailedStatus", kTextPortOpenFailedStatus, " 串口无法开启,请检查串口设备状态"},
-    {"ThreadFailed", kTextThreadFailed, " 线程启动失败"},
-    {"ThreadFailedStatus", kTextThreadFailedStatus, " 线程启动失败,请重新启动本程序"},
-    {"PortOpenLabel", kTextPortOpenLabel, "Com"},
-    {"PortOpenStatus", kTextPortOpenStatus, " 串口开启状态  Com"},
-    {"StopDisplay", kTextStopDisplay, "停止显示"},
-    {"ContinueDisplay", kTextContinueDisplay, "继续显示"},
-    {"LineLimitNotice", kTextLineLimitNotice,
-     "--------数据过长，影响显示灵敏度，数据已经清空，请见量--------"},
-    {"PortNotOpen", kTextPortNotOpen, "串口没有开启，请先打开串口"},
-    {"MessageCaption", kTextMessageCaption, "Tavrin"},
-    {"DefaultPeriod", kTextDefaultPeriod, "1000"},
-};
-
-TEST(Texts, AreValidGbkAndReadAsIntended)
+TEST(Texts, AreDoubleByteCodePage936)
 {
-    for (const TextRow& row : kTexts) {
-        SCOPED_TRACE(row.name);
-        const std::optional<std::string> decoded = Utf8FromGbk(row.gbk);
-        ASSERT_TRUE(decoded.has_value()) << "not valid GBK";
-        EXPECT_EQ(*decoded, row.utf8);
+    const struct {
+        const char* gbk;
+        const char* utf8;
+        size_t bytes;  // two a Chinese character, not UTF-8's three
+    } rows[] = {
+        {kTextOpenPort, "打开串口", 8},
+        {kTextPortOpenStatus, " 串口开启状态  Com", 18},
+        {kTextPortClosedStatus, " 串口关闭状态,不能进行串口操作", 30},
+        {kTextLineLimitNotice, "--------数据过长，影响显示灵敏度，数据已经清空，请见量--------", 62},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.utf8);
+        EXPECT_EQ(Utf8FromGbk(row.gbk), row.utf8);
+        EXPECT_EQ(std::string(row.gbk).size(), row.bytes);
     }
 }
 
-TEST(Texts, ChineseTextsAreDoubleByteInTheWindowCodePage)
+TEST(Texts, CountsStayExactPastThe32BitLimits)
 {
-    // In UTF-8 each of these characters takes three bytes, in code page 936 two;
-    // a file compiled without the GBK charset would still decode above if the
-    // bytes happened to be valid GBK, so the length is checked as well.
-    EXPECT_EQ(std::string_view(kTextOpenPort).size(), 8u);
-    EXPECT_EQ(std::string_view(kTextPortClosed).size(), 13u);
-    EXPECT_EQ(static_cast<unsigned char>(kTextOpenPort[0]), 0xB4u);  // 打
+    const struct {
+        ByteCount count;
+        const char* digits;
+    } rows[] = {
+        {0, "0"},
+        {2147483648LL, "2147483648"},  // 2^31: a signed 32-bit count turns negative here
+        {4294967296LL, "4294967296"},  // 2^32: an unsigned one wraps to 0 here
+        {4294967296LL * 1000 + 7, "4294967296007"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.digits);
+        EXPECT_EQ(RecvCountText(row.count).bytes(), Gbk(std::string(" 接收：") + row.digits + " 字节"));
+        EXPECT_EQ(SendCountText(row.count).bytes(), Gbk(std::string(" 发送：") + row.digits + " 字节"));
+    }
 }
 
 } // namespace

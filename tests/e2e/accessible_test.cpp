@@ -51,7 +51,9 @@ TEST_F(AccessibleTest, ListsAndEditsAreLabelledAsTheDialogShowsThem)
     });
 }
 
-TEST_F(AccessibleTest, StatusBarPartsReadAsShownAndTellTheirChanges)
+// The status bar's parts read as shown and tell their changes; the receive
+// area reads what arrives, and tells it as insertions.
+TEST_F(AccessibleTest, StatusBarAndReceiveAreaReadAsShownAndTellTheirChanges)
 {
     RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(AfxWidgetFromHandle(ui.item(0)));
@@ -64,29 +66,18 @@ TEST_F(AccessibleTest, StatusBarPartsReadAsShownAndTellTheirChanges)
             EXPECT_EQ(bar->indexOfChild(child), part);
             EXPECT_EQ(bar->childAt(child->rect().center().x(), child->rect().center().y()), child) << part;
         }
-
-        testsupport::AccessibilityLog log;
-        device.send("abc");
-        E2E_WAIT(dlg.RecvCount() == 3, "the dialog to count 3 bytes");
-        EXPECT_EQ(Gbk(bar->child(2)->text(QAccessible::Name)), RecvCount(3));
-        E2E_WAIT(Told(log, "name " + bar->child(2)->text(QAccessible::Name).toStdString()), "the count to be told");
-    });
-}
-
-TEST_F(AccessibleTest, ReceiveAreaReadsWhatArrivesAndTellsIt)
-{
-    RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         QAccessibleTextInterface* text = Accessible(ui, IDC_RECV_EDIT)->textInterface();
         ASSERT_NE(text, nullptr);
+
         testsupport::AccessibilityLog log;
         const std::string bytes = "Hello\r\n" + std::string(devsim::kGbkTemperatureLine) + "\r\n";
         device.send(bytes);
         E2E_WAIT(dlg.RecvCount() == static_cast<long long>(bytes.size()), "the dialog to count the bytes");
+        EXPECT_EQ(Gbk(bar->child(2)->text(QAccessible::Name)), RecvCount(static_cast<long long>(bytes.size())));
+        E2E_WAIT(Told(log, "name " + bar->child(2)->text(QAccessible::Name).toStdString()), "the count to be told");
         const QString shown = QString::fromUtf8("Hello\n温度 25.0 度\n");
         EXPECT_EQ(text->text(0, text->characterCount()), shown);
         EXPECT_EQ(text->cursorPosition(), shown.size());
-
-        // Told as insertions that together make the text.
         const auto inserted = [&] {
             std::string all;
             for (const std::string& line : log.told)

@@ -1,12 +1,15 @@
 // The ends of a session under traffic: the dialog closed while a stream
-// arrives, and the device unplugged while the port is open.
+// arrives, the device unplugged while the port is open, and a device that
+// does not read while a long send is under way. A step that hangs fails the
+// suite by its time limit.
+#include <QTest>
+
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "console/texts.h"
-#include "platform/faults.h"
+#include "framework/afxqt.h"
 #include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 
@@ -18,115 +21,78 @@ class LifecycleTest : public E2ETest {};
 // Closing the program while the monitor thread is handing bytes over must end:
 // the window goes, the engine's stop is seen, the thread's pending sends to the
 // dead window fail, and the engine's destruction waits for the thread's end.
-TEST_F(LifecycleTest, ClosingTheDialogWhileAStreamArrivesEnds)
+// So must closing the port first and then the dialog, with Escape, while the
+// last bytes may still be handed over; once the monitor thread has ended, no
+// byte comes any more.
+TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
 {
-    devsim::Options options;
-    options.floodBytes = 1ull << 32;  // far more than the test waits for
-    options.payload = devsim::Payload::Pattern;
-    options.startOn = devsim::StartOn::FirstByte;
-    devsim::DeviceSimulator* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
-    Watchdog watchdog("closing the dialog during a flood", 60);
-    INT_PTR result = 0;
-    {
-        CTavrinDlg dlg;
-        result = RunDialog(dlg, [&](Ui& ui) {
-            ui.openPort();
-            SyncLine(ui, *device);
-            ASSERT_FALSE(HasFatalFailure());
-            E2E_WAIT(dlg.RecvCount() > 5000, "the flood to be under way");
-            ui.click(IDC_EXIT_BUTTON);
-        });
-    }
-    EXPECT_EQ(result, IDOK) << "the close button ends the dialog with IDOK";
-    EXPECT_EQ(m_boxes->count(), 0u);
-}
-
-// The same with the port toggled closed first and the dialog closed with
-// Escape's IDCANCEL while the last bytes may still be handed over.
-TEST_F(LifecycleTest, ClosingThePortAndThenTheDialogDuringAStreamEnds)
-{
-    devsim::Options options;
-    options.floodBytes = 1ull << 32;
-    options.payload = devsim::Payload::Text;
-    options.startOn = devsim::StartOn::FirstByte;
-    devsim::DeviceSimulator* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
-    Watchdog watchdog("closing the port and the dialog during a flood", 60);
-    {
+    const struct {
+        devsim::Payload payload;
+        bool closePortFirst;
+        INT_PTR result;
+    } rows[] = {{devsim::Payload::Pattern, false, IDOK}, {devsim::Payload::Text, true, IDCANCEL}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.closePortFirst ? "the port, then Escape" : "the close button");
+        devsim::Options options;
+        options.floodBytes = 1ull << 32;  // far more than the test waits for
+        options.payload = row.payload;
+        options.startOn = devsim::StartOn::FirstByte;
+        devsim::DeviceSimulator* device = StartDevice(options);
+        ASSERT_NE(device, nullptr);
         CTavrinDlg dlg;
         const INT_PTR result = RunDialog(dlg, [&](Ui& ui) {
-            ui.openPort();
-            SyncLine(ui, *device);
-            ASSERT_FALSE(HasFatalFailure());
-            E2E_WAIT(dlg.RecvCount() > 2000, "the flood to be under way");
-            ui.closePort();
-            EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), kTextOpenPort);
-            // The monitor thread ends by itself and lets go of the handle.
-            E2E_WAIT(dlg.Port().m_hPort.load() == nullptr, "the engine to close the port after the stop");
+            OpenPort(ui);
+            StartTraffic(ui, *device);
+            E2E_WAIT(dlg.RecvCount() > 5000, "the flood to be under way");
+            if (!row.closePortFirst) {
+                ui.click(IDC_EXIT_BUTTON);
+                return;
+            }
+            ClosePort(ui);
+            E2E_WAIT(!dlg.Port().m_bMonitorRunning && dlg.Port().m_hPort.load() == nullptr,
+                     "the monitor thread to close the port and end");
             const long long counted = dlg.RecvCount();
-            ProcessEventsFor(100);
+            QCoreApplication::processEvents();
             EXPECT_EQ(dlg.RecvCount(), counted) << "bytes were delivered after the monitor thread ended";
+            QTest::keyClick(AfxWidgetFromHandle(ui.item(IDC_PORT_COMBO)), Qt::Key_Escape);
         });
-        EXPECT_EQ(result, IDCANCEL);
+        EXPECT_EQ(result, row.result);
     }
     EXPECT_EQ(m_boxes->count(), 0u);
 }
 
-// The device goes away while the port is open: the engine reports what fails
-// in its ownerless boxes and then waits quietly; the window keeps answering,
-// closing works, and a new device opens and receives.
-TEST_F(LifecycleTest, UnpluggedDeviceIsReportedWithoutSpinningAndAReopenWorks)
+// The device goes away while the port is open: the engine reports it in its
+// ownerless box (that it then waits quietly is the engine suite's to check);
+// the window keeps answering, closing works, and a new device opens and
+// receives.
+TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
 {
     devsim::DeviceSimulator* first = StartDevice({});
     ASSERT_NE(first, nullptr);
-    Watchdog watchdog("unplugging and reopening", 60);
     CTavrinDlg dlg;
     RunDialog(dlg, [&](Ui& ui) {
-        ui.openPort();
-        SyncLine(ui, *first);
-        ASSERT_FALSE(HasFatalFailure());
+        OpenPort(ui);
         first->send("before\r\n");
         E2E_WAIT(dlg.RecvCount() == 8, "the bytes sent before the unplug");
 
         first->hangUp();
         E2E_WAIT(m_boxes->count() >= 1, "a report of the failing port");
-        // Give a spinning monitor thread time to show itself, then demand
-        // silence: no further boxes, and the port layer's reader asleep.
-        ProcessEventsFor(300);
-        const size_t boxes = m_boxes->count();
-        const std::uint64_t wakeups = platform::faults::PortWakeups();
-        ProcessEventsFor(300);
-        EXPECT_EQ(m_boxes->count(), boxes) << "the engine keeps reporting: it loops on the dead device";
-        EXPECT_EQ(platform::faults::PortWakeups(), wakeups) << "the port layer keeps waking for a device that is gone";
+        // The report's words are the engine suite's to check.
         for (const Box& box : m_boxes->boxes()) {
             EXPECT_EQ(box.owner, nullptr);
-            EXPECT_EQ(box.caption, "Application Error");
-            EXPECT_EQ(box.text.rfind("WARNING:  ", 0), 0u) << box.text;
             EXPECT_NE(box.text.find("Port: 1\n"), std::string::npos) << box.text;
-            EXPECT_EQ(box.style & MB_ICONERROR, static_cast<UINT>(MB_ICONERROR));
         }
-        EXPECT_EQ(dlg.RecvCount(), 8) << "a dead device delivers no bytes";
-
-        // The window still answers.
         ui.click(IDC_PAUSE_BUTTON);
-        EXPECT_EQ(ui.text(IDC_PAUSE_BUTTON), kTextContinueDisplay);
+        EXPECT_EQ(ui.text(IDC_PAUSE_BUTTON), Gbk("继续显示")) << "the window no longer answers";
         ui.click(IDC_PAUSE_BUTTON);
-        EXPECT_EQ(ui.text(IDC_PAUSE_BUTTON), kTextStopDisplay);
 
-        ui.closePort();
-        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), kTextPortClosed);
+        ClosePort(ui);
         E2E_WAIT(dlg.Port().m_hPort.load() == nullptr, "the engine to let go of the dead port");
-
-        // A new device on COM1: the port opens again and bytes flow.
         m_boxes->clear();
         devsim::DeviceSimulator* second = StartDevice({});
         ASSERT_NE(second, nullptr);
-        ui.openPort();
-        ASSERT_TRUE(dlg.IsPortOpen());
+        OpenPort(ui);
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
-        SyncLine(ui, *second);
-        ASSERT_FALSE(HasFatalFailure());
         second->send("after\r\n");
         E2E_WAIT(dlg.RecvCount() == 8 + 7, "the bytes of the new device");
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "before\r\nafter\r\n");
@@ -138,8 +104,8 @@ TEST_F(LifecycleTest, UnpluggedDeviceIsReportedWithoutSpinningAndAReopenWorks)
 void SendBlocked(Ui& ui, const CTavrinDlg& dlg)
 {
     std::string text;
-    while (text.size() < 200000)
-        text += "0123456789abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz01234567\r\n";
+    for (int i = 0; text.size() < 200000; ++i)
+        text += "line " + std::to_string(i) + " of a send the device does not take\r\n";
     text.resize(200000);
     ui.setText(IDC_SEND_EDIT, text);
     ui.click(IDC_SEND_BUTTON);
@@ -167,25 +133,21 @@ TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorEx
     options.stalled = true;
     devsim::DeviceSimulator* device = StartDevice(options);
     ASSERT_NE(device, nullptr);
-    Watchdog watchdog("closing, reopening and exiting during a blocked send", 60);
     {
         CTavrinDlg dlg;
         RunDialog(dlg, [&](Ui& ui) {
-            ui.openPort();
+            OpenPort(ui);
             SendBlocked(ui, dlg);
-            ASSERT_FALSE(HasFatalFailure());
-            ui.closePort();
+            ClosePort(ui);
             E2E_WAIT(!dlg.Port().m_bMonitorRunning, "the engine to let go of the port");
             EXPECT_TRUE(LineFree(device->slavePath())) << "a new Tavrin could not open the port";
 
-            ui.openPort();
+            OpenPort(ui);
             SendBlocked(ui, dlg);
-            ASSERT_FALSE(HasFatalFailure());
             // Closed and opened again at once: the opening waits for the
             // thread that is still writing.
-            ui.closePort();
-            ui.openPort();
-            EXPECT_TRUE(dlg.IsPortOpen());
+            ClosePort(ui);
+            OpenPort(ui);
             EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
             SendBlocked(ui, dlg);
             EXPECT_EQ(dlg.SendCount(), 3 * 200000);

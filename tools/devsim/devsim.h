@@ -11,12 +11,13 @@
 // translation), so the line never reads as hung up between the program's opens
 // and the program inherits raw settings. Bytes written while nobody reads wait
 // in the pty (about 11 KiB) and then the writer waits for room; nothing is lost
-// and nothing spins. But a program purges its input when it opens the port and
-// before each write, so bytes sent before that are thrown away. Hence traffic
-// (periodic line, stream, flood, the hang-up timer) begins on a start event:
-// at once, when someone opens the slave (inotify IN_OPEN on the slave), or when
-// the first byte arrives; a start delay can follow the event. Echo and send()
-// work from the beginning.
+// and nothing spins. But a program purges its input when it opens the port,
+// so bytes sent before that, or while its open is under way, are thrown away.
+// Hence traffic (periodic line, stream, flood, the hang-up timer) begins on a
+// start event: at once, when someone opens the slave (inotify IN_OPEN on the
+// slave, which comes before that purge), or when the first byte arrives (after
+// it); a start delay can follow the event. Echo and send() work from the
+// beginning.
 //
 // Threads. Each simulator runs one thread of its own that waits in poll() on
 // the master, an inotify descriptor, a timerfd and an eventfd; it never polls
