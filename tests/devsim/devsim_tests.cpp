@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
-#include "tests/support/gbk.h"
 #include "tools/devsim/devsim.h"
 
 namespace {
@@ -81,41 +80,6 @@ std::string LinkTarget(const std::string& link)
     return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
 }
 
-TEST(DeviceSimulator, EchoesEveryByteUnchangedThroughItsLink)
-{
-    TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string link = dir / "com1";
-    ASSERT_EQ(symlink("/nonexistent-stale-target", link.c_str()), 0);  // left by a crashed run
-    devsim::Options options;
-    options.linkPath = link;
-    options.echo = true;
-    options.keepReceived = true;
-    {
-        devsim::DeviceSimulator sim;
-        std::string error;
-        ASSERT_TRUE(sim.start(options, &error)) << error;
-        EXPECT_EQ(LinkTarget(link), sim.slavePath());
-        Fd line(OpenLine(link));
-        ASSERT_GE(line.get(), 0);
-        // Bytes a cooked line would change or act on: CR, LF, NUL, ^C, ^D, DEL, 0xFF.
-        const std::string bytes("A\r\n\x00\x03\x04\x7f\xff\xb4\xf2" "end", 13);
-        ASSERT_TRUE(WriteAll(line.get(), bytes));
-        EXPECT_EQ(ReadBytes(line.get(), bytes.size()), bytes);
-        ASSERT_TRUE(sim.waitFor([&](const devsim::Status& s) { return s.received >= bytes.size(); }, kGuard));
-        EXPECT_EQ(sim.receivedBytes(), bytes);
-    }  // the destructor stops the simulator
-    EXPECT_FALSE(Exists(link));
-
-    // A file that is not a link is never replaced.
-    std::fclose(std::fopen(link.c_str(), "w"));
-    devsim::DeviceSimulator sim;
-    std::string error;
-    EXPECT_FALSE(sim.start(options, &error));
-    EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
-    EXPECT_TRUE(Exists(link));
-}
-
 // Floods, and starting on the first received byte, are the engine stress
 // tests' and the end-to-end tests' device; here the paced modes the run
 // script and the receive bench use.
@@ -145,22 +109,6 @@ TEST(DeviceSimulator, PacedLinesAndStreamsArriveWholeAndInOrder)
         ASSERT_GE(line.get(), 0);
         EXPECT_TRUE(ReadBytes(line.get(), c.expected.size()) == c.expected) << c.expected.size();
     }
-}
-
-TEST(Payload, PiecesJoinToTheWhole)
-{
-    for (const devsim::Payload kind : {devsim::Payload::Pattern, devsim::Payload::Random, devsim::Payload::Text}) {
-        devsim::PayloadSource pieces(kind, 3);
-        std::string joined;
-        for (std::size_t n : {1, 15, 16, 100, 0, 4096, 7})
-            joined += pieces.next(n);
-        EXPECT_TRUE(joined == devsim::PayloadSource(kind, 3).next(joined.size())) << static_cast<int>(kind);
-    }
-    EXPECT_NE(devsim::PayloadSource(devsim::Payload::Random, 1).next(64),
-              devsim::PayloadSource(devsim::Payload::Random, 2).next(64));
-    EXPECT_EQ(devsim::expandLine("tick {n} of {n}", 12), "tick 12 of 12\r\n");
-    // Two bytes a character, not UTF-8's three.
-    EXPECT_EQ(Utf8FromGbk(devsim::kGbkTemperatureLine), "温度 25.0 度");
 }
 
 // The program, as an end-to-end test or a person runs it, on pipes.
@@ -209,6 +157,7 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
     TempDir dir;
     ASSERT_TRUE(dir.ok());
     const std::string link = dir / "com2";
+    ASSERT_EQ(symlink("/nonexistent-stale-target", link.c_str()), 0);  // left by a crashed run
     ASSERT_NO_FATAL_FAILURE(
         Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
     std::string output;
@@ -222,23 +171,29 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
 
     Fd line(OpenLine(link));
     ASSERT_GE(line.get(), 0);
-    ASSERT_TRUE(WriteAll(line.get(), "\x01\xAB"));
-    EXPECT_EQ(ReadBytes(line.get(), 2), "\x01\xAB");
+    // Bytes a cooked line would change or act on: CR, LF, NUL, ^C, ^D, DEL, 0xFF.
+    const std::string bytes("\r\n\x00\x03\x04\x7f\xff\xab", 8);
+    ASSERT_TRUE(WriteAll(line.get(), bytes));
+    EXPECT_EQ(ReadBytes(line.get(), bytes.size()), bytes);
     ASSERT_TRUE(WriteAll(m_in.get(), "send 41 42\ntext C\nsend 4\n"));
     EXPECT_EQ(ReadBytes(line.get(), 3), "ABC");
 
     int status = -1;
-    EXPECT_EQ(Finish(&status), "received 2\n01 AB\n");
+    EXPECT_EQ(Finish(&status), "received 8\n0D 0A 00 03 04 7F FF AB\n");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(Exists(link));
 }
 
 TEST_F(DevsimProgram, RefusesOptionsItCannotUse)
 {
-    // Status 2 for options it does not take, 1 for options the simulator refuses.
+    // Status 2 for options it does not take, 1 for options the simulator
+    // refuses; a file where the link should go is never replaced.
+    TempDir dir;
+    const std::string file = dir / "file";
+    std::fclose(std::fopen(file.c_str(), "w"));
     const struct { std::vector<std::string> args; int status; } cases[] = {
         {{"--period", "0"}, 2}, {{"--stream", "-1"}, 2}, {{"--payload", "words"}, 2}, {{"stray"}, 2},
-        {{"--stream", "10"}, 1}, {{"--stream", "10", "--rate", "5", "--flood", "10"}, 1},
+        {{"--stream", "10"}, 1}, {{"--stream", "10", "--rate", "5", "--flood", "10"}, 1}, {{"--link", file}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + std::to_string(c.args.size()));
@@ -249,6 +204,7 @@ TEST_F(DevsimProgram, RefusesOptionsItCannotUse)
         Finish(&status);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
     }
+    EXPECT_TRUE(Exists(file));
 }
 
 } // namespace
