@@ -42,11 +42,7 @@ using Texts = std::vector<std::string>;
 class Engine : public testing::Test {
 protected:
     void SetUp() override { m_line.NameAs(kCom); }
-    void TearDown() override
-    {
-        platform::faults::ClearAll();
-        AfxSetThreadCreationHook(nullptr);
-    }
+    void TearDown() override { platform::faults::ClearAll(); }
 
     // Waits for the monitor thread to end, serving messages, and returns its
     // exit code.
@@ -258,33 +254,6 @@ TEST_F(Engine, DataLongerThanTheBufferGoesOutWhole)
     }, EV_RXCHAR | EV_RXFLAG, 16);
 }
 
-TEST_F(Engine, AWriteTheDeviceDoesNotTakeHoldsUpNeitherReadingNorTheNextSend)
-{
-    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
-        // More than the line holds: the write stays under way until the
-        // device reads.
-        const std::string big = Pattern(200 * 1024);
-        ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
-        ASSERT_TRUE(m_line.AwaitOutput()) << "the write did not begin";
-        // Meanwhile bytes arrive and are delivered, and another send waits.
-        m_line.Send("CD");
-        ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "CD"; }));
-        ASSERT_TRUE(port.SendString("x"));
-        // Now the device reads: both sends arrive whole, in order.
-        std::string received;
-        std::atomic<bool> deviceDone{false};
-        std::thread device([&] {
-            received = m_line.Receive(big.size() + 1);
-            deviceDone = true;
-            AfxWakeWaiters();
-        });
-        EXPECT_TRUE(ServeUntil([&] { return deviceDone.load(); }));
-        device.join();
-        EXPECT_EQ(received.size(), big.size() + 1);
-        EXPECT_TRUE(received == big + "x");
-    });
-}
-
 TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
 {
     BoxRecorder boxes;
@@ -438,33 +407,7 @@ TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
         for (BOOL result : nested)
             EXPECT_FALSE(result);
         EXPECT_EQ(port.m_dcb.BaudRate, 19200u);
-
-        PurgeComm(port.m_hPort, PURGE_RXCLEAR); // what is left of the stream is of no interest
-        m_line.Send("END");
-        ASSERT_TRUE(ServeUntil([&] {
-            const std::string bytes = d.Bytes();
-            return bytes.size() >= 3 && bytes.compare(bytes.size() - 3, 3, "END") == 0;
-        }));
     });
-}
-
-TEST_F(Engine, DestructorStopsARunningThreadThatIsDelivering)
-{
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        auto port = std::make_unique<CCommPort>();
-        ASSERT_TRUE(OpenAsConsole(*port, &d));
-        ASSERT_TRUE(port->StartMonitor());
-        const DWORD threadId = port->m_pMonitorThread->m_nThreadID;
-        std::thread device([&] { m_line.Send(std::string(5000, 'z')); });
-        ASSERT_TRUE(ServeUntil([&] { return !d.m_messages.empty(); }));
-        port.reset();
-        DWORD code = 0;
-        EXPECT_TRUE(ServeUntil([&] { return AfxGetThreadExitCode(threadId, &code); }));
-        EXPECT_EQ(code, 100u);
-        device.join();
-    });
-    CCommPort neverOpened; // destroyed without waiting or closing anything
 }
 
 // Each failure is reported once the port's lock is free, and the next byte
@@ -488,36 +431,6 @@ TEST_F(Engine, ReadAndWriteFailuresAreReportedOutsideTheLockAndTheNextGoesThroug
         EXPECT_EQ(m_line.Receive(4), "next");
         EXPECT_FALSE(boxes.heldAtABox()) << "a box came up while the port's lock was held";
     });
-}
-
-TEST_F(Engine, EventWaitFailureIsReportedAndStopStillWorks)
-{
-    BoxRecorder boxes;
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        platform::faults::Inject("WaitCommEvent", ERROR_GEN_FAILURE, 1);
-        ASSERT_TRUE(port.StartMonitor());
-        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
-        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
-        EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("WaitCommEvent()", ERROR_GEN_FAILURE, kCom));
-        port.SignalStop();
-        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
-        EXPECT_EQ(boxes.boxes().size(), 1u);
-    });
-}
-
-TEST_F(Engine, NoThreadLeavesThePortOpenUntilTheNextOpen)
-{
-    CCommPort port;
-    ASSERT_TRUE(OpenAsConsole(port, nullptr));
-    AfxSetThreadCreationHook([] { return false; });
-    EXPECT_FALSE(port.StartMonitor());
-    AfxSetThreadCreationHook(nullptr);
-    EXPECT_FALSE(port.m_bMonitorRunning);
-    EXPECT_NE(port.m_hPort.load(), nullptr);
-    ASSERT_TRUE(OpenAsConsole(port, nullptr)) << "the next open closes the handle first";
 }
 
 } // namespace

@@ -73,9 +73,6 @@ protected:
     afx_msg LRESULT OnRxChar(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXCHAR, wParam, lParam); }
     afx_msg LRESULT OnRxFlag(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXFLAG, wParam, lParam); }
     afx_msg LRESULT OnErr(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_ERR, wParam, lParam); }
-    afx_msg LRESULT OnCts(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_CTS, wParam, lParam); }
-    afx_msg LRESULT OnBreak(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_BREAK, wParam, lParam); }
-    afx_msg LRESULT OnRing(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RING, wParam, lParam); }
     BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()
