@@ -308,9 +308,10 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB);
 // unless the text asks for them; 110 baud without stop bits gets two. On an
 // invalid text fails with ERROR_INVALID_PARAMETER and leaves the DCB alone.
 BOOL BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
-// An event wait already outstanding gives ERROR_INVALID_PARAMETER and leaves
-// it, and its OVERLAPPED, alone. Events that came since the last wait complete
-// the wait at once.
+// An event wait already outstanding, or an empty event mask, gives
+// ERROR_INVALID_PARAMETER and leaves the outstanding wait, and the
+// OVERLAPPED, alone. Events that came since the last wait complete the wait
+// at once.
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped);
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
