@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/faults.h"
@@ -161,6 +162,22 @@ TEST_F(Port, EventWaitRules)
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(SetCommMask(m_port, EV_CTS));
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+TEST_F(Port, AFloodLargerThanTheQueueArrivesInOrder)
+{
+    std::string flood;
+    for (int i = 0; i < 300000; ++i)
+        flood += static_cast<char>((i * 7) % 251);
+    std::thread sender([&] { m_line.Send(flood); });
+    // The queue (64 KiB) fills up, so that the device is left unread until
+    // the queue drains, and then read again.
+    ASSERT_TRUE(AwaitQueued(m_port, 64 * 1024));
+    std::string got;
+    while (got.size() < flood.size() && AwaitQueued(m_port, 1))
+        got += ReadPort(m_port, InQueue(m_port));
+    sender.join();
+    EXPECT_TRUE(got == flood);
 }
 
 TEST_F(Port, PurgeEmptiesTheQueueAndAbortsWhatIsOutstanding)
