@@ -19,8 +19,9 @@ struct ErrnoCode {
     DWORD code;
 };
 
-// EAGAIN is not here on purpose: where it means "would block" the caller
-// waits, and a lock held elsewhere (flock) is turned into EBUSY where it
+// EAGAIN that reaches this table means a resource the system ran short of:
+// where it means "would block" the caller waits instead and never reports
+// it, and a lock held elsewhere (flock) is turned into EBUSY where it
 // happens.
 constexpr ErrnoCode kErrnoCodes[] = {
     {ENOENT, ERROR_FILE_NOT_FOUND},
@@ -32,7 +33,7 @@ constexpr ErrnoCode kErrnoCodes[] = {
     {EROFS, ERROR_ACCESS_DENIED},
     {EBADF, ERROR_INVALID_HANDLE},
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
-    {EAGAIN, ERROR_NO_SYSTEM_RESOURCES}, // thread or descriptor limits
+    {EAGAIN, ERROR_NO_SYSTEM_RESOURCES},
     {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
     {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
     {EINVAL, ERROR_INVALID_PARAMETER},

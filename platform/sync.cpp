@@ -163,54 +163,36 @@ BOOL ResetEvent(HANDLE hEvent)
     return event->Reset();
 }
 
-DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
+namespace {
+
+using EventRefs = std::vector<std::shared_ptr<Event>>;
+using DriverRefs = std::vector<std::shared_ptr<platform::Driver>>;
+
+// The index of the first signalled event, consuming an auto-reset one;
+// WAIT_TIMEOUT when none is.
+DWORD FirstSignalled(const EventRefs& events)
 {
-    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return WAIT_FAILED;
-    }
-    if (bWaitAll) {
-        Fail(ERROR_NOT_SUPPORTED);
-        return WAIT_FAILED;
-    }
-    // The references keep each event (and driver) alive for the wait even if
-    // another thread closes its handle meanwhile.
-    std::vector<std::shared_ptr<Event>> events(nCount);
-    for (DWORD i = 0; i < nCount; ++i) {
-        events[i] = platform::LookupHandleAs<Event>(lpHandles[i]);
-        if (!events[i]) {
-            Fail(ERROR_INVALID_HANDLE);
-            return WAIT_FAILED;
-        }
-    }
-    auto signalled = [&]() -> DWORD {
-        for (DWORD i = 0; i < nCount; ++i)
-            if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
-                return WAIT_OBJECT_0 + i;
-        return WAIT_TIMEOUT;
-    };
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i]->manualReset() ? events[i]->IsSignalled() : events[i]->TryConsume())
+            return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+    return WAIT_TIMEOUT;
+}
 
-    // An event already signalled needs no system call: a zero-time wait is
-    // how a worker asks "stop?" between two small pieces of work.
-    if (const DWORD ready = signalled(); ready != WAIT_TIMEOUT)
-        return ready;
-
-    // The drivers whose operations will set these events do their work from
-    // this wait, on this thread. A zero-time wait too does the work that is
-    // ready, in one poll() that does not block: an operation the device could
-    // complete by now completes, as it would on its own on Windows.
-    std::vector<std::shared_ptr<platform::Driver>> drivers;
+// The drivers whose operations will set these events, each once.
+DriverRefs DriversOf(const EventRefs& events)
+{
+    DriverRefs drivers;
     for (const auto& event : events)
         if (auto driver = event->driver(); driver && std::find(drivers.begin(), drivers.end(), driver) == drivers.end())
             drivers.push_back(std::move(driver));
-    if (drivers.empty() && dwMilliseconds == 0)
-        return WAIT_TIMEOUT;
-    const int wake = drivers.empty() ? -1 : platform::ThreadWakeFd();
-    if (!drivers.empty() && wake < 0) {
-        platform::FailWithErrno(errno);
-        return WAIT_FAILED;
-    }
+    return drivers;
+}
 
+// Sleeps in poll() on the events, the thread's wake descriptor (wake >= 0)
+// and what the drivers watch, doing the drivers' work after each pass, until
+// an event is signalled or the time is up.
+DWORD PollUntilSignalled(const EventRefs& events, const DriverRefs& drivers, int wake, DWORD dwMilliseconds)
+{
     using Clock = std::chrono::steady_clock;
     const bool forever = dwMilliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : dwMilliseconds);
@@ -231,7 +213,7 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         }
         const int ready = ::poll(fds.data(), fds.size(), timeout);
         const int error = errno;
-        for (size_t k = 0, at = nCount + (wake >= 0); k < drivers.size(); at += watched[k++])
+        for (size_t k = 0, at = events.size() + (wake >= 0); k < drivers.size(); at += watched[k++])
             drivers[k]->Serve(fds.data() + at, watched[k], wake);
         if (ready < 0) {
             if (error == EINTR)
@@ -239,15 +221,58 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
             platform::FailWithErrno(error);
             return WAIT_FAILED;
         }
-        if (wake >= 0 && (fds[nCount].revents & POLLIN))
+        if (wake >= 0 && (fds[events.size()].revents & POLLIN))
             platform::DrainWakeFd(wake);
         // A reset can come between poll() and here; the event decides.
-        if (const DWORD result = signalled(); result != WAIT_TIMEOUT)
+        if (const DWORD result = FirstSignalled(events); result != WAIT_TIMEOUT)
             return result;
         // A pass that could not wait any longer is the last.
         if (ready == 0 || timeout == 0)
             return WAIT_TIMEOUT;
     }
+}
+
+} // namespace
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
+{
+    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    if (bWaitAll) {
+        Fail(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
+    // The references keep each event (and driver) alive for the wait even if
+    // another thread closes its handle meanwhile.
+    EventRefs events(nCount);
+    for (DWORD i = 0; i < nCount; ++i) {
+        events[i] = platform::LookupHandleAs<Event>(lpHandles[i]);
+        if (!events[i]) {
+            Fail(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    }
+
+    // An event already signalled needs no system call: a zero-time wait is
+    // how a worker asks "stop?" between two small pieces of work.
+    if (const DWORD ready = FirstSignalled(events); ready != WAIT_TIMEOUT)
+        return ready;
+
+    // The drivers whose operations will set these events do their work from
+    // this wait, on this thread. A zero-time wait too does the work that is
+    // ready, in one poll() that does not block: an operation the device could
+    // complete by now completes, as it would on its own on Windows.
+    const DriverRefs drivers = DriversOf(events);
+    if (drivers.empty() && dwMilliseconds == 0)
+        return WAIT_TIMEOUT;
+    const int wake = drivers.empty() ? -1 : platform::ThreadWakeFd();
+    if (!drivers.empty() && wake < 0) {
+        platform::FailWithErrno(errno);
+        return WAIT_FAILED;
+    }
+    return PollUntilSignalled(events, drivers, wake, dwMilliseconds);
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)

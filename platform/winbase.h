@@ -45,11 +45,15 @@
 //   EV_ERR (the device went away). SetCommMask refuses the other bits with
 //   ERROR_NOT_SUPPORTED, rather than accept a wait for what never comes.
 // - Overlapped operations: the event of the OVERLAPPED is set when the
-//   operation completes, at once or later, and reset when it goes pending or
-//   fails at once. (An operation that completes at once leaves it set without
-//   resetting it first: whoever waits for the operation after starting it
-//   cannot tell the difference, and a reader that takes one byte at a time
-//   saves two system calls on each.) Internal holds STATUS_PENDING while the
+//   operation completes, at once or later. It is reset when the operation
+//   goes pending, and when ReadFile or WaitCommEvent finds the device gone or
+//   the device fails a write. A call refused before it begins (a bad
+//   argument, another operation of its kind outstanding, a closed handle, a
+//   write to a device already gone) leaves the OVERLAPPED as it was. (An
+//   operation that completes at once sets the event without resetting it
+//   first: whoever waits for the operation after starting it cannot tell the
+//   difference, and a reader that takes one byte at a time saves two system
+//   calls on each.) Internal holds STATUS_PENDING while the
 //   operation runs and then its Windows error code (0 for success);
 //   InternalHigh the bytes transferred. One event wait, one read and one
 //   write may be outstanding on a port at a time.
@@ -304,9 +308,10 @@ BOOL SetCommState(HANDLE hFile, LPDCB lpDCB);
 // unless the text asks for them; 110 baud without stop bits gets two. On an
 // invalid text fails with ERROR_INVALID_PARAMETER and leaves the DCB alone.
 BOOL BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
-// An event wait already outstanding gives ERROR_INVALID_PARAMETER and leaves
-// it, and its OVERLAPPED, alone. Events that came since the last wait complete
-// the wait at once.
+// An event wait already outstanding, or an empty event mask, gives
+// ERROR_INVALID_PARAMETER and leaves the outstanding wait, and the
+// OVERLAPPED, alone. Events that came since the last wait complete the wait
+// at once.
 BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped);
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,

@@ -30,9 +30,8 @@ private:
 
 CCommPort::CCommPort()
     : m_nWriteLen(1), m_hPort(nullptr), m_pMonitorThread(nullptr), m_bMonitorRunning(FALSE), m_hWriteEvent(nullptr),
-      m_hStopEvent(nullptr), m_hWaitHandles{}, m_ovIo{}, m_timeouts{}, m_dcb{}, m_pOwnerWnd(nullptr),
-      m_nPortNumber(0), m_pWriteBuf(nullptr), m_dwEventMask(0), m_nWriteBufSize(0), m_hOwnerWnd(nullptr),
-      m_ovRead{}, m_ovWrite{}, m_bWriting(false), m_bOpening(false)
+      m_hStopEvent(nullptr), m_ovIo{}, m_timeouts{}, m_dcb{}, m_nPortNumber(0), m_pWriteBuf(nullptr),
+      m_nWriteBufSize(0), m_hOwnerWnd(nullptr), m_ovRead{}, m_ovWrite{}, m_bWriting(false), m_bOpening(false)
 {
     // The locks live as long as the object: initialising a lock again at each
     // Open, while it exists, is not something a pthread mutex allows.
@@ -77,7 +76,39 @@ BOOL CCommPort::Open(CWnd* pOwnerWnd, int nPortNumber, int nBaudRate, char chPar
     ScopedFlag opening(m_bOpening);
 
     StopMonitor();
+    m_nPortNumber = nPortNumber;
+    if (!PrepareEvents())
+        return FALSE;
+    // The monitor thread sends to the handle, never to the window object,
+    // which this thread may destroy while that thread runs.
+    m_hOwnerWnd = pOwnerWnd ? pOwnerWnd->GetSafeHwnd() : nullptr;
+    AllocateWriteBuffer(nWriteBufferSize);
 
+    char szBaud[50];
+    std::snprintf(szBaud, sizeof szBaud, "baud=%d parity=%c data=%d stop=%d", nBaudRate, chParity, nDataBits,
+                  nStopBits);
+    EnterCriticalSection(&m_csPortSync);
+    const HANDLE port = OpenDevice(nPortNumber);
+    if (port == INVALID_HANDLE_VALUE) {
+        LeaveCriticalSection(&m_csPortSync);
+        return FALSE;
+    }
+    // A failed step is reported and the rest skipped; the port stays open
+    // with what was applied.
+    const Failure failure = Configure(port, szBaud, dwCommEvents);
+    LeaveCriticalSection(&m_csPortSync);
+    if (failure)
+        Report(failure);
+
+    // After the box: what the device sent while it was shown goes too.
+    EnterCriticalSection(&m_csPortSync);
+    PurgeComm(port, kPurgeAll);
+    LeaveCriticalSection(&m_csPortSync);
+    return TRUE;
+}
+
+BOOL CCommPort::PrepareEvents()
+{
     for (HANDLE* event : {&m_ovIo.hEvent, &m_hWriteEvent, &m_hStopEvent, &m_ovRead.hEvent, &m_ovWrite.hEvent}) {
         if (*event) {
             ResetEvent(*event);
@@ -86,70 +117,55 @@ BOOL CCommPort::Open(CWnd* pOwnerWnd, int nPortNumber, int nBaudRate, char chPar
         *event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (!*event) {
             // Without its events the engine can neither wait nor be stopped.
-            m_nPortNumber = nPortNumber; // for the report
             ReportError("CreateEvent()");
             return FALSE;
         }
     }
-    m_hWaitHandles[0] = m_hStopEvent;
-    m_hWaitHandles[1] = m_ovIo.hEvent;
-    m_hWaitHandles[2] = m_hWriteEvent;
+    return TRUE;
+}
 
-    m_pOwnerWnd = pOwnerWnd;
-    // The monitor thread sends to the handle, never to the window object,
-    // which this thread may destroy while that thread runs.
-    m_hOwnerWnd = pOwnerWnd ? pOwnerWnd->GetSafeHwnd() : nullptr;
+void CCommPort::AllocateWriteBuffer(UINT nSize)
+{
     EnterCriticalSection(&m_csWriteSlot);
     delete[] m_pWriteBuf;
-    m_pWriteBuf = new (std::nothrow) BYTE[nWriteBufferSize];
-    m_nWriteBufSize = m_pWriteBuf ? nWriteBufferSize : 0; // Send grows it when it must
+    m_pWriteBuf = new (std::nothrow) BYTE[nSize];
+    m_nWriteBufSize = m_pWriteBuf ? nSize : 0; // Send grows it when it must
     LeaveCriticalSection(&m_csWriteSlot);
-    m_nPortNumber = nPortNumber;
-    m_dwEventMask = dwCommEvents;
+}
 
-    EnterCriticalSection(&m_csPortSync);
+HANDLE CCommPort::OpenDevice(int nPortNumber)
+{
     if (HANDLE port = m_hPort.exchange(nullptr))
         CloseHandle(port);
-
     char szPort[50];
-    char szBaud[50];
     std::snprintf(szPort, sizeof szPort, "COM%d", nPortNumber);
-    std::snprintf(szBaud, sizeof szBaud, "baud=%d parity=%c data=%d stop=%d", nBaudRate, chParity, nDataBits,
-                  nStopBits);
+    const HANDLE port = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OVERLAPPED, nullptr);
+    if (port != INVALID_HANDLE_VALUE)
+        m_hPort = port;
+    return port;
+}
 
-    HANDLE port = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                              nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        LeaveCriticalSection(&m_csPortSync);
-        return FALSE;
-    }
-    m_hPort = port;
-
-    // The first failing step is reported and the rest skipped; the port stays
-    // open with what was applied.
+CCommPort::Failure CCommPort::Configure(HANDLE port, const char* pszDefinition, DWORD dwCommEvents)
+{
     m_timeouts.ReadIntervalTimeout = kTimeoutMs;
     m_timeouts.ReadTotalTimeoutMultiplier = kTimeoutMs;
     m_timeouts.ReadTotalTimeoutConstant = kTimeoutMs;
     m_timeouts.WriteTotalTimeoutMultiplier = kTimeoutMs;
     m_timeouts.WriteTotalTimeoutConstant = kTimeoutMs;
-    if (!SetCommTimeouts(port, &m_timeouts)) {
-        ReportError("SetCommTimeouts()");
-    } else if (!SetCommMask(port, dwCommEvents)) {
-        ReportError("SetCommMask()");
-    } else if (!GetCommState(port, &m_dcb)) {
-        ReportError("GetCommState()");
-    } else {
-        m_dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        m_dcb.EvtChar = 'q';
-        if (!BuildCommDCBA(szBaud, &m_dcb))
-            ReportError("BuildCommDCB()");
-        else if (!SetCommState(port, &m_dcb))
-            ReportError("SetCommState()");
-    }
-
-    PurgeComm(port, kPurgeAll);
-    LeaveCriticalSection(&m_csPortSync);
-    return TRUE;
+    if (!SetCommTimeouts(port, &m_timeouts))
+        return LastFailure("SetCommTimeouts()");
+    if (!SetCommMask(port, dwCommEvents))
+        return LastFailure("SetCommMask()");
+    if (!GetCommState(port, &m_dcb))
+        return LastFailure("GetCommState()");
+    m_dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    m_dcb.EvtChar = 'q';
+    if (!BuildCommDCBA(pszDefinition, &m_dcb))
+        return LastFailure("BuildCommDCB()");
+    if (!SetCommState(port, &m_dcb))
+        return LastFailure("SetCommState()");
+    return {};
 }
 
 BOOL CCommPort::StartMonitor()
@@ -190,10 +206,26 @@ void CCommPort::ReportError(const char* pszOperation)
     LocalFree(pszSystem);
 }
 
+CCommPort::Failure CCommPort::LastFailure(const char* pszOperation)
+{
+    return Failure{pszOperation, GetLastError()};
+}
+
+void CCommPort::Report(const Failure& failure)
+{
+    SetLastError(failure.dwError);
+    ReportError(failure.pszOperation);
+}
+
 void CCommPort::NotifyOwner(UINT message, WPARAM wParam)
 {
     // A window that is gone gets nothing: its handle no longer names it.
     ::SendMessageA(m_hOwnerWnd, message, wParam, static_cast<LPARAM>(m_nPortNumber));
+}
+
+void CCommPort::NotifyOwner(UINT message, const WPARAM* wParams, size_t count)
+{
+    AfxSendMessageSeries(m_hOwnerWnd, message, wParams, count, static_cast<LPARAM>(m_nPortNumber));
 }
 
 UINT CCommPort::MonitorThreadProc(LPVOID pParam)
@@ -201,66 +233,33 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
     CCommPort* port = static_cast<CCommPort*>(pParam);
     port->m_bMonitorRunning = TRUE;
     port->m_bWriting = false; // a write an earlier thread left went with its handle
-    DWORD dwEvent = 0;
-    DWORD dwError = 0;
-    COMSTAT comstat{};
 
     // No purge here: Open has just purged both directions, and bytes that
     // arrived since are the device's first words, which the owner must get.
 
+    // An event wait writes the events that ended it here when it completes,
+    // however late, so the word lives as long as the thread. OnCommEvent goes
+    // by the mask set on the port instead, so nothing reads it.
+    DWORD dwEvents = 0;
     // Whether the last event wait is still outstanding (or completed and not
     // yet taken up at the wait below). A new wait then would reset its event
     // and lose the wake-up of bytes that came during a write.
     bool bWaitOutstanding = false;
     for (;;) {
-        if (!bWaitOutstanding) {
-            if (WaitCommEvent(port->m_hPort, &dwEvent, &port->m_ovIo)) {
-                comstat = COMSTAT{};
-                ClearCommError(port->m_hPort, &dwError, &comstat);
-                if (comstat.cbInQue == 0)
-                    continue;
-            } else {
-                dwError = GetLastError();
-                if (dwError == ERROR_IO_PENDING)
-                    bWaitOutstanding = true;
-                else if (dwError != ERROR_INVALID_PARAMETER)
-                    port->ReportError("WaitCommEvent()");
-            }
-        }
+        if (!bWaitOutstanding)
+            bWaitOutstanding = port->BeginEventWait(&dwEvents);
 
         // While a write is under way its completion takes the write event's
         // place: the thread goes on reading and can be stopped meanwhile, and
         // data handed over meanwhile waits in the slot for the next write.
         const HANDLE handles[3] = {port->m_hStopEvent, port->m_ovIo.hEvent, port->WriteTurnEvent()};
-        const DWORD dwWait = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
-        switch (dwWait) {
-        case WAIT_OBJECT_0: {
-            // The outstanding wait and write, and data not yet written, go
-            // with the handle.
-            CloseHandle(port->m_hPort.exchange(nullptr));
-            port->m_bMonitorRunning = FALSE;
-            AfxEndThread(kMonitorExitCode, TRUE);
-        }
-        case WAIT_OBJECT_0 + 1: {
+        switch (WaitForMultipleObjects(3, handles, FALSE, INFINITE)) {
+        case WAIT_OBJECT_0:
+            port->EndMonitor();
+        case WAIT_OBJECT_0 + 1:
             bWaitOutstanding = false;
-            // The mask applied at Open decides what is done, not the events
-            // that ended the wait.
-            DWORD dwCommEvent = 0;
-            GetCommMask(port->m_hPort, &dwCommEvent);
-            if (dwCommEvent & EV_RXCHAR)
-                ReadAvailable(port);
-            if (dwCommEvent & EV_CTS)
-                port->NotifyOwner(WM_PORT_CTS, 0);
-            if (dwCommEvent & EV_BREAK)
-                port->NotifyOwner(WM_PORT_BREAK, 0);
-            if (dwCommEvent & EV_ERR)
-                port->NotifyOwner(WM_PORT_ERR, 0);
-            if (dwCommEvent & EV_RING)
-                port->NotifyOwner(WM_PORT_RING, 0);
-            if (dwCommEvent & EV_RXFLAG)
-                port->NotifyOwner(WM_PORT_RXFLAG, 0);
+            port->OnCommEvent();
             break;
-        }
         case WAIT_OBJECT_0 + 2:
             ServeWrite(port);
             break;
@@ -268,6 +267,61 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
             break;
         }
     }
+}
+
+bool CCommPort::BeginEventWait(DWORD* pdwEvents)
+{
+    for (;;) {
+        if (WaitCommEvent(m_hPort, pdwEvents, &m_ovIo)) {
+            COMSTAT comstat{};
+            DWORD dwErrors = 0;
+            ClearCommError(m_hPort, &dwErrors, &comstat);
+            // A wait that ends at once with nothing queued brings no news.
+            if (comstat.cbInQue == 0)
+                continue;
+            return false;
+        }
+        const DWORD dwError = GetLastError();
+        if (dwError == ERROR_IO_PENDING)
+            return true;
+        // ERROR_INVALID_PARAMETER is the port's answer when it has no events
+        // to watch: the mask given was empty, or Open's SetCommMask failed and
+        // was reported there. (A second wait while one is outstanding would
+        // get it too; bWaitOutstanding keeps that from happening.) Nothing
+        // new to tell, and the thread still serves stop and write.
+        if (dwError != ERROR_INVALID_PARAMETER)
+            ReportError("WaitCommEvent()");
+        return false;
+    }
+}
+
+void CCommPort::OnCommEvent()
+{
+    // The mask applied at Open decides what is done, not the events that
+    // ended the wait.
+    DWORD dwCommEvent = 0;
+    GetCommMask(m_hPort, &dwCommEvent);
+    if (dwCommEvent & EV_RXCHAR)
+        ReadAvailable(this);
+    if (dwCommEvent & EV_CTS)
+        NotifyOwner(WM_PORT_CTS, 0);
+    if (dwCommEvent & EV_BREAK)
+        NotifyOwner(WM_PORT_BREAK, 0);
+    if (dwCommEvent & EV_ERR)
+        NotifyOwner(WM_PORT_ERR, 0);
+    if (dwCommEvent & EV_RING)
+        NotifyOwner(WM_PORT_RING, 0);
+    if (dwCommEvent & EV_RXFLAG)
+        NotifyOwner(WM_PORT_RXFLAG, 0);
+}
+
+void CCommPort::EndMonitor()
+{
+    // The outstanding wait and write, and data not yet written, go with the
+    // handle.
+    CloseHandle(m_hPort.exchange(nullptr));
+    m_bMonitorRunning = FALSE;
+    AfxEndThread(kMonitorExitCode, TRUE);
 }
 
 void CCommPort::ReadAvailable(CCommPort* port)
@@ -283,31 +337,14 @@ void CCommPort::ReadAvailable(CCommPort* port)
     // of once per byte.
     WPARAM burst[kMaxBurst];
     while (comstat.cbInQue > 0) {
-        const DWORD nWanted = std::min<DWORD>(comstat.cbInQue, kMaxBurst);
         size_t nBurst = 0;
-        EnterCriticalSection(&port->m_csPortSync);
-        for (DWORD i = 0; i < nWanted; ++i) {
-            BYTE byte = 0;
-            DWORD dwRead = 0;
-            BOOL bRead = ReadFile(port->m_hPort, &byte, 1, &dwRead, &port->m_ovRead);
-            if (!bRead) {
-                if (GetLastError() == ERROR_IO_PENDING) {
-                    bRead = GetOverlappedResult(port->m_hPort, &port->m_ovRead, &dwRead, TRUE);
-                    if (!bRead)
-                        port->ReportError("GetOverlappedResults() in ReadFile()");
-                } else {
-                    port->ReportError("ReadFile()");
-                }
-            }
-            if (!bRead || dwRead != 1)
-                break; // what was read so far goes out before anything else is tried
-            burst[nBurst++] = static_cast<WPARAM>(byte);
-        }
-        LeaveCriticalSection(&port->m_csPortSync);
-
+        const Failure failure = ReadBurst(port, burst, std::min<DWORD>(comstat.cbInQue, kMaxBurst), &nBurst);
+        if (failure)
+            port->Report(failure);
+        // What was read before a failure goes out before anything else is
+        // tried.
         if (nBurst > 0)
-            AfxSendMessageSeries(port->m_hOwnerWnd, WM_PORT_RXCHAR, burst, nBurst,
-                                 static_cast<LPARAM>(port->m_nPortNumber));
+            port->NotifyOwner(WM_PORT_RXCHAR, burst, nBurst);
 
         // Under a stream that never pauses the queue never empties and the
         // comm event, signalled again, wins at the thread's wait: a stop ends
@@ -326,6 +363,31 @@ void CCommPort::ReadAvailable(CCommPort* port)
     }
 }
 
+CCommPort::Failure CCommPort::ReadBurst(CCommPort* port, WPARAM* burst, DWORD nWanted, size_t* pnRead)
+{
+    Failure failure;
+    EnterCriticalSection(&port->m_csPortSync);
+    for (*pnRead = 0; *pnRead < nWanted;) {
+        BYTE byte = 0;
+        DWORD dwRead = 0;
+        BOOL bRead = ReadFile(port->m_hPort, &byte, 1, &dwRead, &port->m_ovRead);
+        if (!bRead) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                failure = LastFailure("ReadFile()");
+            } else {
+                bRead = GetOverlappedResult(port->m_hPort, &port->m_ovRead, &dwRead, TRUE);
+                if (!bRead)
+                    failure = LastFailure("GetOverlappedResults() in ReadFile()");
+            }
+        }
+        if (!bRead || dwRead != 1)
+            break;
+        burst[(*pnRead)++] = static_cast<WPARAM>(byte);
+    }
+    LeaveCriticalSection(&port->m_csPortSync);
+    return failure;
+}
+
 void CCommPort::WritePending(CCommPort* port)
 {
     // The event is reset and the slot taken together, so that a Send from
@@ -342,6 +404,7 @@ void CCommPort::WritePending(CCommPort* port)
     // No purge here: it would throw away received bytes not yet delivered to
     // the owner and the unsent rest of an earlier write.
     DWORD dwWritten = 0;
+    Failure failure;
     if (!WriteFile(port->m_hPort, port->m_outBuf.data(), nLength, &dwWritten, &port->m_ovWrite)) {
         // A write the device cannot take yet is finished at the thread's wait
         // (FinishWrite), so that a device that never reads cannot hold up a
@@ -349,9 +412,11 @@ void CCommPort::WritePending(CCommPort* port)
         if (GetLastError() == ERROR_IO_PENDING)
             port->m_bWriting = true;
         else
-            port->ReportError("WriteFile()");
+            failure = LastFailure("WriteFile()");
     }
     LeaveCriticalSection(&port->m_csPortSync);
+    if (failure)
+        port->Report(failure);
 }
 
 HANDLE CCommPort::WriteTurnEvent() const
@@ -372,12 +437,15 @@ void CCommPort::FinishWrite(CCommPort* port)
     port->m_bWriting = false;
     EnterCriticalSection(&port->m_csPortSync);
     DWORD dwWritten = 0;
+    Failure failure;
     // Failing later is failing all the same: the user must learn that the
     // data did not go out.
     if (!GetOverlappedResult(port->m_hPort, &port->m_ovWrite, &dwWritten, TRUE)
         && GetLastError() != ERROR_OPERATION_ABORTED)
-        port->ReportError("WriteFile()");
+        failure = LastFailure("WriteFile()");
     LeaveCriticalSection(&port->m_csPortSync);
+    if (failure)
+        port->Report(failure);
 }
 
 BOOL CCommPort::Send(const BYTE* pData, DWORD nLength)

@@ -27,8 +27,12 @@
 //   in the slot, and a write under way, get their turn after at most one
 //   burst, however long a stream lasts; bytes still queued after the turn
 //   are delivered next, whether more arrive or not.
-// - m_csPortSync serialises configuration, reads and writes on the port; no
-//   message is sent while it is held.
+// - m_csPortSync is taken around Open's configuration and purge and around
+//   each read and write step of the monitor thread, so that no two of them
+//   use the port, its DCB, its timeouts or its I/O records at once. Open
+//   first waits for a running monitor thread to end, so today the two never
+//   compete for it. No message is sent and no report box shown while it is
+//   held: a failure is reported once it is released.
 #pragma once
 
 #include <atomic>
@@ -88,19 +92,46 @@ public:
     std::atomic<BOOL> m_bMonitorRunning;
     HANDLE m_hWriteEvent;
     HANDLE m_hStopEvent;
-    HANDLE m_hWaitHandles[3]; // stop, the event of m_ovIo, write: in order of priority
-    OVERLAPPED m_ovIo;        // the event waits'
+    OVERLAPPED m_ovIo; // the event waits'
     COMMTIMEOUTS m_timeouts;
     DCB m_dcb;
-    CWnd* m_pOwnerWnd;
     int m_nPortNumber;
     BYTE* m_pWriteBuf;
-    DWORD m_dwEventMask;
     UINT m_nWriteBufSize;
 
 private:
-    // Sends one WM_PORT_* message to the owner window, if it still exists.
+    // A failed platform call and its error, kept until the port lock is
+    // released and then reported.
+    struct Failure {
+        const char* pszOperation = nullptr;
+        DWORD dwError = ERROR_SUCCESS;
+        explicit operator bool() const { return pszOperation != nullptr; }
+    };
+    static Failure LastFailure(const char* pszOperation);
+    void Report(const Failure& failure);
+
+    // Open's steps.
+    BOOL PrepareEvents();
+    void AllocateWriteBuffer(UINT nSize);
+    HANDLE OpenDevice(int nPortNumber);
+    Failure Configure(HANDLE port, const char* pszDefinition, DWORD dwCommEvents);
+
+    // The monitor thread's steps.
+    // Starts an event wait; true when it is left outstanding, false when it
+    // completed at once with bytes queued or failed.
+    bool BeginEventWait(DWORD* pdwEvents);
+    // What a comm event asks for, by the mask set on the port.
+    void OnCommEvent();
+    // Closes the port and ends the thread.
+    [[noreturn]] void EndMonitor();
+    // Reads up to nWanted queued bytes, one call each, into burst; stops at
+    // the first failure, which it returns.
+    static Failure ReadBurst(CCommPort* port, WPARAM* burst, DWORD nWanted, size_t* pnRead);
+
+    // Sends WM_PORT_* messages to the owner window, if it still exists, with
+    // the port number as lParam: one, or a series handed over at once.
     void NotifyOwner(UINT message, WPARAM wParam);
+    void NotifyOwner(UINT message, const WPARAM* wParams, size_t count);
     // Waits for a running monitor thread to end, serving the owner's messages.
     void StopMonitor();
     // What signals the write's turn: the completion of the write under way,

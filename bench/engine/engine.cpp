@@ -128,6 +128,170 @@ void WriteAll(int fd, const char* data, size_t size)
     }
 }
 
+// Sums of the engine's threads' context switches and run time.
+struct ThreadCounts {
+    long switches = 0;
+    long long ns = 0;
+};
+
+ThreadCounts CountsOf(const std::set<std::string>& tasks)
+{
+    ThreadCounts counts;
+    for (const std::string& task : tasks) {
+        counts.switches += Switches(task);
+        counts.ns += RunNs(task);
+    }
+    return counts;
+}
+
+// A pseudo-terminal as the device behind COM1; the master, or -1.
+int OpenDevice(std::string* slaveName)
+{
+    int master = -1, slave = -1;
+    char name[128];
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return -1;
+    }
+    termios t;
+    tcgetattr(master, &t);
+    cfmakeraw(&t);
+    tcsetattr(master, TCSANOW, &t);
+    close(slave);
+    setenv("TAVRIN_COM1", name, 1);
+    *slaveName = name;
+    return master;
+}
+
+// (b) The port open with no traffic.
+void MeasureIdle(const std::set<std::string>& engine, int idleSeconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let start-up settle
+    const long switchesBefore = CountsOf(engine).switches;
+    const auto portBefore = platform::faults::PortWakeups();
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const long switches = CountsOf(engine).switches - switchesBefore;
+    const auto portWakeups = platform::faults::PortWakeups() - portBefore;
+    std::printf("engine threads: %zu\n", engine.size());
+    std::printf("(b) idle for %d s: %.2f wake-ups/s of the engine's threads (%ld context switches), "
+                "%llu port wake-ups\n",
+                idleSeconds, static_cast<double>(switches) / idleSeconds, switches,
+                static_cast<unsigned long long>(portWakeups));
+}
+
+// (a) and (c): a flood.
+void MeasureFlood(COwnerDlg& d, int master, size_t floodBytes)
+{
+    const std::string flood(floodBytes, 'x');
+    double deviceCpu = 0;
+    const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread device([&] {
+        WriteAll(master, flood.data(), flood.size());
+        deviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    });
+    const unsigned long before = d.m_nReceived;
+    AfxWaitServingMessages([&] { return d.m_nReceived >= before + floodBytes; });
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    device.join();
+    const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - deviceCpu;
+    std::printf("(a) flood of %zu bytes to an empty handler: %.0f bytes/s (%.3f s)\n", floodBytes,
+                static_cast<double>(floodBytes) / seconds, seconds);
+    std::printf("(c) CPU per received byte: %.2f us (%.3f s of CPU for the flood, device excluded)\n",
+                cpu / static_cast<double>(floodBytes) * 1e6, cpu);
+}
+
+// (d) Paced bursts, on an absolute schedule.
+void MeasurePaced(COwnerDlg& d, int master, const std::set<std::string>& engine, int pacedSeconds)
+{
+    constexpr int kBurst = 16;
+    constexpr long kPeriodNs = 1000000000L * kBurst / 960;
+    const int bursts = pacedSeconds * 960 / kBurst;
+    const unsigned long receivedBefore = d.m_nReceived;
+    const ThreadCounts engineBefore = CountsOf(engine);
+    const std::set<std::string> window = {std::to_string(gettid())};
+    const ThreadCounts windowBefore = CountsOf(window);
+    double deviceCpu = 0;
+    const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    std::thread pacer([&] {
+        const char burst[kBurst] = {};
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        for (int i = 0; i < bursts; ++i) {
+            next.tv_nsec += kPeriodNs;
+            next.tv_sec += next.tv_nsec / 1000000000L;
+            next.tv_nsec %= 1000000000L;
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            WriteAll(master, burst, sizeof burst);
+        }
+        deviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    });
+    AfxWaitServingMessages(
+        [&] { return d.m_nReceived >= receivedBefore + static_cast<unsigned long>(bursts) * kBurst; });
+    pacer.join();
+    const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - deviceCpu;
+    const ThreadCounts engineAfter = CountsOf(engine);
+    const ThreadCounts windowAfter = CountsOf(window);
+    std::printf("(d) %d bursts of %d bytes at 960 B/s, per burst: %.1f us of CPU in all (engine's threads "
+                "%.1f us, window thread %.1f us), context switches %.2f in the engine's threads, %.2f in the "
+                "window thread\n",
+                bursts, kBurst, cpu / bursts * 1e6, static_cast<double>(engineAfter.ns - engineBefore.ns) / bursts / 1e3,
+                static_cast<double>(windowAfter.ns - windowBefore.ns) / bursts / 1e3,
+                static_cast<double>(engineAfter.switches - engineBefore.switches) / bursts,
+                static_cast<double>(windowAfter.switches - windowBefore.switches) / bursts);
+}
+
+// Serves messages until the monitor thread has ended or 10 s have passed (a
+// waker ends the wait then); whether it ended.
+bool AwaitMonitorEnd(CCommPort& port)
+{
+    const auto cap = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::mutex wakerMutex;
+    std::condition_variable wakerCv;
+    bool waitOver = false;
+    std::thread waker([&] {
+        std::unique_lock lock(wakerMutex);
+        wakerCv.wait_until(lock, cap, [&] { return waitOver; });
+        lock.unlock();
+        AfxWakeWaiters();
+    });
+    AfxWaitServingMessages([&] { return !port.m_bMonitorRunning || std::chrono::steady_clock::now() >= cap; });
+    {
+        std::lock_guard lock(wakerMutex);
+        waitOver = true;
+    }
+    wakerCv.notify_all();
+    waker.join();
+    return !port.m_bMonitorRunning;
+}
+
+// (e) A stop while a write is blocked: nobody reads the master now. False
+// when the thread did not end.
+bool MeasureStop(CCommPort& port, const std::string& slaveName)
+{
+    const std::string big(200000, 'w');
+    port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
+    // The thread has begun the write once the device holds back the rest.
+    // Its last message of (d) may still wait to be served.
+    COMSTAT stat{};
+    for (int i = 0; i < 10000 && !(ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbOutQue > 0); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto stopStart = std::chrono::steady_clock::now();
+    port.SignalStop();
+    const bool stopped = AwaitMonitorEnd(port);
+    const double stopMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopStart).count();
+    const int other = open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool lineFree = other >= 0 && flock(other, LOCK_EX | LOCK_NB) == 0;
+    if (other >= 0)
+        close(other);
+    std::printf("(e) stop during a blocked 200,000-byte write: %s in %.1f ms, line %s\n",
+                stopped ? "ended" : "NOT ended", stopMs, lineFree ? "free" : "still locked");
+    return stopped;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -144,18 +308,10 @@ int main(int argc, char** argv)
     static const AfxResourceModule module = {&owner, 1, nullptr, 0, nullptr, 0, nullptr, 0};
     AfxSetResources(&module);
 
-    int master = -1, slave = -1;
-    char name[128];
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    std::string slaveName;
+    const int master = OpenDevice(&slaveName);
+    if (master < 0)
         return 1;
-    }
-    termios t;
-    tcgetattr(master, &t);
-    cfmakeraw(&t);
-    tcsetattr(master, TCSANOW, &t);
-    close(slave);
-    setenv("TAVRIN_COM1", name, 1);
 
     int status = 0;
     COwnerDlg dlg;
@@ -167,135 +323,15 @@ int main(int argc, char** argv)
             status = 1;
             return;
         }
-
-        // (b) idle: the engine's threads are those the opening started.
+        // The engine's threads are those the opening started.
         std::set<std::string> engine;
         for (const std::string& task : Tasks())
             if (!before.count(task))
                 engine.insert(task);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let start-up settle
-        long switchesBefore = 0;
-        for (const std::string& task : engine)
-            switchesBefore += Switches(task);
-        const auto portBefore = platform::faults::PortWakeups();
-        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-        long switchesAfter = 0;
-        for (const std::string& task : engine)
-            switchesAfter += Switches(task);
-        const auto portAfter = platform::faults::PortWakeups();
-
-        // (a) and (c): a flood.
-        const std::string flood(floodBytes, 'x');
-        double deviceCpu = 0;
-        const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-        const auto start = std::chrono::steady_clock::now();
-        std::thread device([&] {
-            WriteAll(master, flood.data(), flood.size());
-            deviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-        });
-        AfxWaitServingMessages([&] { return d.m_nReceived >= floodBytes; });
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        device.join();
-        const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - deviceCpu;
-
-        std::printf("engine threads: %zu\n", engine.size());
-        std::printf("(a) flood of %zu bytes to an empty handler: %.0f bytes/s (%.3f s)\n", floodBytes,
-                    static_cast<double>(floodBytes) / seconds, seconds);
-        std::printf("(b) idle for %d s: %.2f wake-ups/s of the engine's threads (%ld context switches), "
-                    "%llu port wake-ups\n",
-                    idleSeconds, static_cast<double>(switchesAfter - switchesBefore) / idleSeconds,
-                    switchesAfter - switchesBefore, static_cast<unsigned long long>(portAfter - portBefore));
-        std::printf("(c) CPU per received byte: %.2f us (%.3f s of CPU for the flood, device excluded)\n",
-                    cpu / static_cast<double>(floodBytes) * 1e6, cpu);
-
-        // (d) paced bursts, on an absolute schedule.
-        constexpr int kBurst = 16;
-        constexpr long kPeriodNs = 1000000000L * kBurst / 960;
-        const int bursts = pacedSeconds * 960 / kBurst;
-        const unsigned long pacedBefore = d.m_nReceived;
-        long pacedSwitchesBefore = 0;
-        long long engineNsBefore = 0;
-        for (const std::string& task : engine) {
-            pacedSwitchesBefore += Switches(task);
-            engineNsBefore += RunNs(task);
-        }
-        const std::string window = std::to_string(gettid());
-        const long windowSwitchesBefore = Switches(window);
-        const long long windowNsBefore = RunNs(window);
-        double pacedDeviceCpu = 0;
-        const double pacedCpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-        std::thread pacer([&] {
-            const char burst[kBurst] = {};
-            timespec next{};
-            clock_gettime(CLOCK_MONOTONIC, &next);
-            for (int i = 0; i < bursts; ++i) {
-                next.tv_nsec += kPeriodNs;
-                next.tv_sec += next.tv_nsec / 1000000000L;
-                next.tv_nsec %= 1000000000L;
-                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-                WriteAll(master, burst, sizeof burst);
-            }
-            pacedDeviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-        });
-        AfxWaitServingMessages([&] { return d.m_nReceived >= pacedBefore + static_cast<unsigned long>(bursts) * kBurst; });
-        pacer.join();
-        const double pacedCpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - pacedCpuBefore - pacedDeviceCpu;
-        long pacedSwitches = -pacedSwitchesBefore;
-        long long engineNs = -engineNsBefore;
-        for (const std::string& task : engine) {
-            pacedSwitches += Switches(task);
-            engineNs += RunNs(task);
-        }
-        const long windowSwitches = Switches(window) - windowSwitchesBefore;
-        const long long windowNs = RunNs(window) - windowNsBefore;
-        std::printf("(d) %d bursts of %d bytes at 960 B/s, per burst: %.1f us of CPU in all (engine's threads "
-                    "%.1f us, window thread %.1f us), context switches %.2f in the engine's threads, %.2f in the "
-                    "window thread\n",
-                    bursts, kBurst, pacedCpu / bursts * 1e6, static_cast<double>(engineNs) / bursts / 1e3,
-                    static_cast<double>(windowNs) / bursts / 1e3, static_cast<double>(pacedSwitches) / bursts,
-                    static_cast<double>(windowSwitches) / bursts);
-
-        // (e) a stop while a write is blocked: nobody reads the master now.
-        const std::string big(200000, 'w');
-        port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
-        // The thread has begun the write once the device holds back the rest.
-        // Its last message of (d) may still wait to be served.
-        COMSTAT stat{};
-        for (int i = 0; i < 10000 && !(ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbOutQue > 0); ++i) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        const auto stopStart = std::chrono::steady_clock::now();
-        port.SignalStop();
-        // Given up after 10 s: a waker ends the wait then.
-        const auto stopCap = stopStart + std::chrono::seconds(10);
-        std::mutex wakerMutex;
-        std::condition_variable wakerCv;
-        bool waitOver = false;
-        std::thread waker([&] {
-            std::unique_lock lock(wakerMutex);
-            wakerCv.wait_until(lock, stopCap, [&] { return waitOver; });
-            lock.unlock();
-            AfxWakeWaiters();
-        });
-        AfxWaitServingMessages(
-            [&] { return !port.m_bMonitorRunning || std::chrono::steady_clock::now() >= stopCap; });
-        const bool stopped = !port.m_bMonitorRunning;
-        {
-            std::lock_guard lock(wakerMutex);
-            waitOver = true;
-        }
-        wakerCv.notify_all();
-        waker.join();
-        const double stopMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopStart).count();
-        const int other = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const bool lineFree = other >= 0 && flock(other, LOCK_EX | LOCK_NB) == 0;
-        if (other >= 0)
-            close(other);
-        std::printf("(e) stop during a blocked 200,000-byte write: %s in %.1f ms, line %s\n",
-                    stopped ? "ended" : "NOT ended", stopMs, lineFree ? "free" : "still locked");
-        if (!stopped) {
+        MeasureIdle(engine, idleSeconds);
+        MeasureFlood(d, master, floodBytes);
+        MeasurePaced(d, master, engine, pacedSeconds);
+        if (!MeasureStop(port, slaveName)) {
             // The engine cannot be destroyed while its thread is stuck.
             std::fflush(stdout);
             std::_Exit(1);

@@ -50,14 +50,18 @@ void PtyLine::Send(std::string_view bytes) const
     }
 }
 
+bool PtyLine::AwaitOutput() const
+{
+    pollfd p{m_master, POLLIN, 0};
+    return poll(&p, 1, kHang) == 1;
+}
+
 std::string PtyLine::Receive(size_t count) const
 {
     std::string got;
     while (got.size() < count) {
         char buffer[4096];
-        pollfd p{m_master, POLLIN, 0};
-        // A guard against a hang, not a measurement.
-        if (poll(&p, 1, 10000) <= 0) {
+        if (!AwaitOutput()) {
             ADD_FAILURE() << "nothing arrived at the device";
             return got;
         }
@@ -85,4 +89,45 @@ HANDLE OpenCom(int number)
     const std::string name = "COM" + std::to_string(number);
     return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+DWORD InQueue(HANDLE port)
+{
+    COMSTAT stat{};
+    return ClearCommError(port, nullptr, &stat) ? stat.cbInQue : 0;
+}
+
+bool AwaitQueued(HANDLE port, DWORD count)
+{
+    DWORD mask = 0;
+    if (GetCommMask(port, &mask) && mask == 0 && !SetCommMask(port, EV_RXCHAR))
+        return false;
+    while (InQueue(port) < count) {
+        Overlapped ov;
+        DWORD events = 0;
+        if (!WaitCommEvent(port, &events, &ov) && (GetLastError() != ERROR_IO_PENDING || !ov.AwaitSignal()))
+            return false;
+    }
+    return true;
+}
+
+std::string ReadPort(HANDLE port, DWORD count)
+{
+    std::string got(count, '\0');
+    Overlapped ov;
+    DWORD done = 0;
+    if (!ReadFile(port, got.data(), count, &done, &ov)) {
+        EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+        EXPECT_TRUE(GetOverlappedResult(port, &ov, &done, TRUE));
+    }
+    got.resize(done);
+    return got;
+}
+
+std::string Pattern(size_t size)
+{
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>('a' + i % 26);
+    return s;
 }

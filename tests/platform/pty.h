@@ -1,11 +1,16 @@
-// A pseudo-terminal standing in for a serial device: the test holds the
-// master (the far end of the line) and names the slave as a COM port.
+// A pseudo-terminal standing in for a serial device (the test holds the
+// master, the far end of the line, and names the slave as a COM port), and
+// the waits the port and engine tests share. No Qt.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "platform/winbase.h"
+
+// How long a test waits for something that should come at once before it
+// calls it a hang. Never a measurement.
+inline constexpr DWORD kHang = 10000;
 
 class PtyLine {
 public:
@@ -21,6 +26,7 @@ public:
 
     void Send(std::string_view bytes) const;     // from the device to the port
     std::string Receive(size_t count) const;     // what the port wrote, blocking
+    bool AwaitOutput() const;                    // the port has written something
     void HangUp();                               // the device goes away
 
 private:
@@ -30,3 +36,23 @@ private:
 
 // Opens "COM<number>" for overlapped reading and writing, unshared.
 HANDLE OpenCom(int number);
+
+// An OVERLAPPED with an event of its own.
+struct Overlapped : OVERLAPPED {
+    Overlapped() : OVERLAPPED{} { hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Overlapped() { CloseHandle(hEvent); }
+    Overlapped(const Overlapped&) = delete;
+    Overlapped& operator=(const Overlapped&) = delete;
+    bool Signalled() const { return WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0; }
+    bool AwaitSignal() const { return WaitForSingleObject(hEvent, kHang) == WAIT_OBJECT_0; }
+};
+
+// Bytes in the port's input queue.
+DWORD InQueue(HANDLE port);
+// Waits through comm events until at least `count` bytes are queued; sets
+// the mask to EV_RXCHAR if none is set. False on a hang.
+bool AwaitQueued(HANDLE port, DWORD count);
+// Reads `count` bytes, waiting for them as the port's timeouts say.
+std::string ReadPort(HANDLE port, DWORD count);
+// A recognisable run of letters.
+std::string Pattern(size_t size);

@@ -37,34 +37,12 @@ BOOL OpenAsConsole(CCommPort& port, CWnd* owner, int baud = 9600, char parity = 
 }
 
 using testsupport::SpeedOf;
-
-std::string Pattern(size_t size)
-{
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>('a' + i % 26);
-    return s;
-}
-
 using Texts = std::vector<std::string>;
-
-// The texts of the boxes raised so far, in order.
-Texts BoxTexts(const BoxRecorder& boxes)
-{
-    Texts texts;
-    for (const Box& box : boxes.boxes())
-        texts.push_back(box.text);
-    return texts;
-}
 
 class Engine : public testing::Test {
 protected:
     void SetUp() override { m_line.NameAs(kCom); }
-    void TearDown() override
-    {
-        platform::faults::ClearAll();
-        AfxSetThreadCreationHook(nullptr);
-    }
+    void TearDown() override { platform::faults::ClearAll(); }
 
     // Waits for the monitor thread to end, serving messages, and returns its
     // exit code.
@@ -123,60 +101,6 @@ TEST_F(Engine, OpensWithEverySettingOfTheListsAndTheyReadBack)
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
-TEST_F(Engine, DeviceNameAndDefinitionString)
-{
-    // Port 4 is COM4; 38400 E 7 2 is "baud=38400 parity=E data=7 stop=2".
-    m_line.NameAs(4);
-    CCommPort port;
-    ASSERT_TRUE(port.Open(nullptr, 4, 38400, 'E', 7, 2, EV_RXCHAR | EV_RXFLAG, 512));
-    EXPECT_EQ(port.m_dcb.BaudRate, 38400u);
-    EXPECT_EQ(port.m_dcb.Parity, EVENPARITY);
-    EXPECT_EQ(port.m_dcb.ByteSize, 7);
-    EXPECT_EQ(port.m_dcb.StopBits, TWOSTOPBITS);
-    EXPECT_EQ(port.m_dcb.EvtChar, 'q');
-    EXPECT_EQ(port.m_dcb.fRtsControl, DWORD{RTS_CONTROL_ENABLE});
-    EXPECT_EQ(port.m_timeouts.ReadIntervalTimeout, 1000u);
-    EXPECT_EQ(port.m_timeouts.WriteTotalTimeoutConstant, 1000u);
-    EXPECT_EQ(port.m_nPortNumber, 4);
-    EXPECT_EQ(port.m_nWriteBufSize, 512u);
-    DWORD mask = 0;
-    ASSERT_TRUE(GetCommMask(port.m_hPort, &mask));
-    EXPECT_EQ(mask, DWORD{EV_RXCHAR | EV_RXFLAG});
-    unsetenv("TAVRIN_COM4");
-}
-
-TEST_F(Engine, MissingDeviceAndLineHeldElsewhereFailWithoutABox)
-{
-    BoxRecorder boxes;
-    const char* tmp = std::getenv("TMPDIR");
-    setenv("TAVRIN_COM5", (std::string(tmp && *tmp ? tmp : "/tmp") + "/tavrin-no-device").c_str(), 1);
-    CCommPort port;
-    EXPECT_FALSE(OpenAsConsole(port, nullptr));
-    EXPECT_EQ(port.m_hPort.load(), nullptr);
-    // The events and the new buffer exist, so a later open starts from there.
-    EXPECT_NE(port.m_hStopEvent, nullptr);
-    EXPECT_EQ(port.m_hWaitHandles[0], port.m_hStopEvent);
-    EXPECT_EQ(port.m_hWaitHandles[1], port.m_ovIo.hEvent);
-    EXPECT_EQ(port.m_hWaitHandles[2], port.m_hWriteEvent);
-    EXPECT_NE(port.m_pWriteBuf, nullptr);
-
-    m_line.NameAs(kCom);
-    auto other = std::make_unique<CCommPort>();
-    ASSERT_TRUE(OpenAsConsole(*other, nullptr));
-    EXPECT_FALSE(OpenAsConsole(port, nullptr)) << "the line is the other object's";
-    EXPECT_EQ(port.m_hPort.load(), nullptr);
-    other.reset();
-
-    // Another program that holds the line.
-    const int held = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
-    EXPECT_FALSE(OpenAsConsole(port, nullptr));
-    close(held);
-    EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "the line is free again";
-    EXPECT_TRUE(boxes.boxes().empty());
-}
-
 TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
 {
     struct Step {
@@ -198,8 +122,10 @@ TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
         for (size_t i = failing; i < std::size(steps); ++i)
             platform::faults::Inject(steps[i].call, i == failing ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
         CCommPort port;
+        boxes.Watch(&port);
         EXPECT_TRUE(OpenAsConsole(port, nullptr));
         EXPECT_NE(port.m_hPort.load(), nullptr) << "the port stays open";
+        EXPECT_FALSE(boxes.heldAtABox()) << "a box came up while the port's lock was held";
         platform::faults::ClearAll();
         const std::vector<Box> shown = boxes.boxes();
         ASSERT_EQ(shown.size(), 1u);
@@ -217,17 +143,8 @@ TEST_F(Engine, WithoutItsEventsTheEngineDoesNotOpen)
     CCommPort port;
     EXPECT_FALSE(OpenAsConsole(port, nullptr));
     EXPECT_EQ(port.m_hPort.load(), nullptr);
-    EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("CreateEvent()", ERROR_NOT_ENOUGH_MEMORY, kCom)});
+    EXPECT_EQ(boxes.texts(), Texts{owner::ReportText("CreateEvent()", ERROR_NOT_ENOUGH_MEMORY, kCom)});
     EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "a later open makes the missing events";
-}
-
-TEST_F(Engine, AnInvalidParityLetterIsReportedByTheParser)
-{
-    BoxRecorder boxes;
-    CCommPort port;
-    EXPECT_TRUE(OpenAsConsole(port, nullptr, 9600, 'X'));
-    EXPECT_EQ(BoxTexts(boxes), Texts{"WARNING:  BuildCommDCB() Failed with the following error: \n"
-                                     "The parameter is incorrect.\r\n\nPort: 5\n"});
 }
 
 TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrder)
@@ -337,40 +254,6 @@ TEST_F(Engine, DataLongerThanTheBufferGoesOutWhole)
     }, EV_RXCHAR | EV_RXFLAG, 16);
 }
 
-// Waits until the device has the first bytes of a write: the write has begun.
-void AwaitWriteBegun(const PtyLine& line)
-{
-    pollfd started{line.master(), POLLIN, 0};
-    ASSERT_EQ(poll(&started, 1, testsupport::kHangMs), 1) << "the write did not begin";
-}
-
-TEST_F(Engine, AWriteTheDeviceDoesNotTakeHoldsUpNeitherReadingNorTheNextSend)
-{
-    WithMonitor([&](COwnerDlg& d, CCommPort& port) {
-        // More than the line holds: the write stays under way until the
-        // device reads.
-        const std::string big = Pattern(200 * 1024);
-        ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
-        AwaitWriteBegun(m_line);
-        // Meanwhile bytes arrive and are delivered, and another send waits.
-        m_line.Send("CD");
-        ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "CD"; }));
-        ASSERT_TRUE(port.SendString("x"));
-        // Now the device reads: both sends arrive whole, in order.
-        std::string received;
-        std::atomic<bool> deviceDone{false};
-        std::thread device([&] {
-            received = m_line.Receive(big.size() + 1);
-            deviceDone = true;
-            AfxWakeWaiters();
-        });
-        EXPECT_TRUE(ServeUntil([&] { return deviceDone.load(); }));
-        device.join();
-        EXPECT_EQ(received.size(), big.size() + 1);
-        EXPECT_TRUE(received == big + "x");
-    });
-}
-
 TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
 {
     BoxRecorder boxes;
@@ -378,7 +261,7 @@ TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
         const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
         const std::string big = Pattern(200000);
         ASSERT_TRUE(port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size())));
-        AwaitWriteBegun(m_line);
+        ASSERT_TRUE(m_line.AwaitOutput()) << "the write did not begin";
         port.SignalStop();
         EXPECT_EQ(AwaitEnd(port, threadId), 100u);
         // Another program can have the line at once, and the unsent rest was
@@ -473,25 +356,11 @@ TEST_F(Engine, TheWriteStepKeepsReceivedBytesNotYetDelivered)
     CCommPort port;
     ASSERT_TRUE(OpenAsConsole(port, nullptr));
     m_line.Send("CD");
-    OVERLAPPED ov{};
-    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    COMSTAT stat{};
-    for (;;) {
-        ClearCommError(port.m_hPort, nullptr, &stat);
-        if (stat.cbInQue == 2)
-            break;
-        DWORD events = 0;
-        if (!WaitCommEvent(port.m_hPort, &events, &ov)) {
-            ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
-            ASSERT_EQ(WaitForSingleObject(ov.hEvent, 10000), WAIT_OBJECT_0);
-        }
-    }
-    CloseHandle(ov.hEvent);
+    ASSERT_TRUE(AwaitQueued(port.m_hPort, 2));
     ASSERT_TRUE(port.SendString("x"));
     CCommPort::WritePending(&port);
     EXPECT_EQ(m_line.Receive(1), "x");
-    ClearCommError(port.m_hPort, nullptr, &stat);
-    EXPECT_EQ(stat.cbInQue, 2u) << "the write threw away received bytes";
+    EXPECT_EQ(InQueue(port.m_hPort), 2u) << "the write threw away received bytes";
 }
 
 TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
@@ -538,111 +407,30 @@ TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
         for (BOOL result : nested)
             EXPECT_FALSE(result);
         EXPECT_EQ(port.m_dcb.BaudRate, 19200u);
-
-        PurgeComm(port.m_hPort, PURGE_RXCLEAR); // what is left of the stream is of no interest
-        m_line.Send("END");
-        ASSERT_TRUE(ServeUntil([&] {
-            const std::string bytes = d.Bytes();
-            return bytes.size() >= 3 && bytes.compare(bytes.size() - 3, 3, "END") == 0;
-        }));
     });
 }
 
-TEST_F(Engine, UnplugWhileOpenReportsOnceAndThenWaits)
+// Each failure is reported once the port's lock is free, and the next byte
+// or send goes through.
+TEST_F(Engine, ReadAndWriteFailuresAreReportedOutsideTheLockAndTheNextGoesThrough)
 {
     BoxRecorder boxes;
     WithMonitor([&](COwnerDlg& d, CCommPort& port) {
-        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
-        m_line.Send("ab");
-        ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "ab" && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
-        m_line.HangUp();
-        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
-        // A busy thread would report again at every turn, and the reader
-        // would wake; give either the chance.
-        const auto wakeups = platform::faults::PortWakeups();
-        const size_t messages = d.m_messages.size();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom)});
-        EXPECT_EQ(d.m_messages.size(), messages);
-        EXPECT_EQ(platform::faults::PortWakeups(), wakeups);
-        EXPECT_NE(port.m_hPort.load(), nullptr) << "closed only when asked";
-        port.SignalStop();
-        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
-        EXPECT_EQ(port.m_hPort.load(), nullptr);
-    });
-}
-
-TEST_F(Engine, DestructorStopsARunningThreadThatIsDelivering)
-{
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        auto port = std::make_unique<CCommPort>();
-        ASSERT_TRUE(OpenAsConsole(*port, &d));
-        ASSERT_TRUE(port->StartMonitor());
-        const DWORD threadId = port->m_pMonitorThread->m_nThreadID;
-        std::thread device([&] { m_line.Send(std::string(5000, 'z')); });
-        ASSERT_TRUE(ServeUntil([&] { return !d.m_messages.empty(); }));
-        port.reset();
-        DWORD code = 0;
-        EXPECT_TRUE(ServeUntil([&] { return AfxGetThreadExitCode(threadId, &code); }));
-        EXPECT_EQ(code, 100u);
-        device.join();
-    });
-    CCommPort neverOpened; // destroyed without waiting or closing anything
-}
-
-TEST_F(Engine, ReadFailureIsReportedAndTheByteComesNextTime)
-{
-    BoxRecorder boxes;
-    WithMonitor([&](COwnerDlg& d, CCommPort&) {
+        boxes.Watch(&port);
         platform::faults::Inject("ReadFile", ERROR_GEN_FAILURE, 1);
         m_line.Send("xyz");
         ASSERT_TRUE(ServeUntil([&] { return d.Bytes() == "xyz"; }));
-        EXPECT_EQ(BoxTexts(boxes), Texts{owner::ReportText("ReadFile()", ERROR_GEN_FAILURE, kCom)});
-    });
-}
+        EXPECT_EQ(boxes.texts(), Texts{owner::ReportText("ReadFile()", ERROR_GEN_FAILURE, kCom)});
 
-TEST_F(Engine, WriteFailureIsReportedAndTheNextSendGoesOut)
-{
-    BoxRecorder boxes;
-    WithMonitor([&](COwnerDlg&, CCommPort& port) {
+        boxes.clear();
         platform::faults::Inject("WriteFile", ERROR_GEN_FAILURE, 1);
         port.SendString("lost");
-        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
-        EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("WriteFile()", ERROR_GEN_FAILURE, kCom));
+        ASSERT_TRUE(ServeUntil([&] { return boxes.count() > 0; }));
+        EXPECT_EQ(boxes.texts(), Texts{owner::ReportText("WriteFile()", ERROR_GEN_FAILURE, kCom)});
         port.SendString("next");
         EXPECT_EQ(m_line.Receive(4), "next");
+        EXPECT_FALSE(boxes.heldAtABox()) << "a box came up while the port's lock was held";
     });
-}
-
-TEST_F(Engine, EventWaitFailureIsReportedAndStopStillWorks)
-{
-    BoxRecorder boxes;
-    COwnerDlg dlg;
-    dlg.Run([&](COwnerDlg& d) {
-        CCommPort port;
-        ASSERT_TRUE(OpenAsConsole(port, &d));
-        platform::faults::Inject("WaitCommEvent", ERROR_GEN_FAILURE, 1);
-        ASSERT_TRUE(port.StartMonitor());
-        const DWORD threadId = port.m_pMonitorThread->m_nThreadID;
-        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
-        EXPECT_EQ(boxes.boxes()[0].text, owner::ReportText("WaitCommEvent()", ERROR_GEN_FAILURE, kCom));
-        port.SignalStop();
-        EXPECT_EQ(AwaitEnd(port, threadId), 100u);
-        EXPECT_EQ(boxes.boxes().size(), 1u);
-    });
-}
-
-TEST_F(Engine, NoThreadLeavesThePortOpenUntilTheNextOpen)
-{
-    CCommPort port;
-    ASSERT_TRUE(OpenAsConsole(port, nullptr));
-    AfxSetThreadCreationHook([] { return false; });
-    EXPECT_FALSE(port.StartMonitor());
-    AfxSetThreadCreationHook(nullptr);
-    EXPECT_FALSE(port.m_bMonitorRunning);
-    EXPECT_NE(port.m_hPort.load(), nullptr);
-    ASSERT_TRUE(OpenAsConsole(port, nullptr)) << "the next open closes the handle first";
 }
 
 } // namespace

@@ -2,6 +2,11 @@
 
 #include <QTimer>
 
+#include <pthread.h>
+#include <thread>
+
+#include "framework/afxthread.h"
+
 namespace owner {
 namespace {
 
@@ -16,9 +21,6 @@ BEGIN_MESSAGE_MAP(COwnerDlg, CDialog)
     ON_MESSAGE(WM_PORT_RXCHAR, &COwnerDlg::OnRxChar)
     ON_MESSAGE(WM_PORT_RXFLAG, &COwnerDlg::OnRxFlag)
     ON_MESSAGE(WM_PORT_ERR, &COwnerDlg::OnErr)
-    ON_MESSAGE(WM_PORT_CTS, &COwnerDlg::OnCts)
-    ON_MESSAGE(WM_PORT_BREAK, &COwnerDlg::OnBreak)
-    ON_MESSAGE(WM_PORT_RING, &COwnerDlg::OnRing)
 END_MESSAGE_MAP()
 
 COwnerDlg::COwnerDlg() : CDialog(IDD_OWNER)
@@ -59,6 +61,57 @@ std::string COwnerDlg::Bytes() const
         if (m.msg == WM_PORT_RXCHAR)
             bytes += static_cast<char>(m.wParam);
     return bytes;
+}
+
+BoxRecorder::BoxRecorder()
+{
+    AfxSetMessageBoxHook([this](HWND owner, const CString& text, const CString& caption, UINT style) {
+        if (CCommPort* port = m_port.load()) {
+            std::thread([&] {
+                if (pthread_mutex_trylock(&port->m_csPortSync.Mutex) == 0)
+                    pthread_mutex_unlock(&port->m_csPortSync.Mutex);
+                else
+                    m_heldAtABox = true;
+            }).join();
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_boxes.push_back(Box{owner, text.bytes(), caption.bytes(), style});
+        }
+        AfxWakeWaiters();
+        return IDOK;
+    });
+}
+
+BoxRecorder::~BoxRecorder()
+{
+    AfxSetMessageBoxHook(nullptr);
+}
+
+std::vector<Box> BoxRecorder::boxes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_boxes;
+}
+
+std::vector<std::string> BoxRecorder::texts() const
+{
+    std::vector<std::string> texts;
+    for (const Box& box : boxes())
+        texts.push_back(box.text);
+    return texts;
+}
+
+size_t BoxRecorder::count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_boxes.size();
+}
+
+void BoxRecorder::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_boxes.clear();
 }
 
 std::string ReportText(const char* operation, DWORD error, int port)

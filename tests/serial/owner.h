@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,11 +27,33 @@ struct Message {
     LPARAM lParam;
 };
 
-// Boxes recorded and the engine's kind of wait, as the other windowed suites
-// have them.
 using testsupport::Box;
-using testsupport::BoxRecorder;
 using testsupport::ServeUntil;
+
+// Records every message box and answers it at once, as the other windowed
+// suites' recorder does, and notes whether the watched port's lock was held
+// while a box was up: tried from another thread, since the lock's holder may
+// take it again.
+class BoxRecorder {
+public:
+    BoxRecorder();
+    ~BoxRecorder();
+    BoxRecorder(const BoxRecorder&) = delete;
+    BoxRecorder& operator=(const BoxRecorder&) = delete;
+
+    void Watch(CCommPort* port) { m_port = port; }
+    std::vector<Box> boxes() const;
+    std::vector<std::string> texts() const;
+    size_t count() const;
+    void clear();
+    bool heldAtABox() const { return m_heldAtABox; }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Box> m_boxes;
+    std::atomic<CCommPort*> m_port{nullptr};
+    std::atomic<bool> m_heldAtABox{false};
+};
 
 class COwnerDlg : public CDialog {
 public:
@@ -49,9 +73,6 @@ protected:
     afx_msg LRESULT OnRxChar(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXCHAR, wParam, lParam); }
     afx_msg LRESULT OnRxFlag(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXFLAG, wParam, lParam); }
     afx_msg LRESULT OnErr(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_ERR, wParam, lParam); }
-    afx_msg LRESULT OnCts(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_CTS, wParam, lParam); }
-    afx_msg LRESULT OnBreak(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_BREAK, wParam, lParam); }
-    afx_msg LRESULT OnRing(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RING, wParam, lParam); }
     BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()

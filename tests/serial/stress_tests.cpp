@@ -180,6 +180,7 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
             ASSERT_NE(device, nullptr);
             boxes.clear();
             CCommPort port;
+            boxes.Watch(&port);
             ASSERT_TRUE(Open(port, owner.dlg));
             owner.Resync();
             ASSERT_TRUE(port.StartMonitor());
@@ -207,7 +208,9 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
             if (sending)
                 expected.insert(owner::ReportText("WriteFile()", ERROR_DEVICE_NOT_CONNECTED, kCom));
             EXPECT_EQ(texts, expected);
+            EXPECT_FALSE(boxes.heldAtABox()) << "a box came up while the port's lock was held";
             Stop(port);
+            boxes.Watch(nullptr);
             ASSERT_FALSE(HasFatalFailure());
             m_device->stop();
         }
