@@ -100,8 +100,8 @@ LRESULT defaultForCurrent(CWnd* wnd);
 
 // The thread that owns every window: the QApplication's.
 bool isGuiThread();
-// Once per process on the GUI thread: the hand-off that serves messages
-// sent from other threads, font substitutions.
+// Once per process on the GUI thread (app.cpp): the hand-off that serves
+// messages sent from other threads, and the serving wait.
 void ensureGuiInitialised();
 
 // Dialog creation from a template (dialog.cpp).
@@ -129,9 +129,5 @@ HICON loadIcon(UINT id);
 
 // Message boxes (msgbox.cpp).
 int messageBox(HWND owner, const CString& text, const CString& caption, UINT style);
-
-// Dialog unit conversion, and the font of a template.
-QFont templateFont(const AfxDlgTemplate& dlgTemplate);
-void baseUnits(const QFont& font, int* baseX, int* baseY);
 
 }  // namespace afx

@@ -118,8 +118,11 @@ inline void InstallResources()
 {
     static const AfxIconResource icons[] = {{IDI_TEST, kXpm32, kXpm16}};
     static const std::string about = Gbk("关于测试...");
-    static const AfxStringResource strings[] = {{IDS_TEST, about.c_str()}};
-    static const AfxResourceModule module = {Dialogs(), 1, icons, 1, strings, 1, nullptr, 0};
+    static const AfxStringResource strings[] = {{IDS_TEST, about.c_str()},
+                                                {AFX_IDS_SCRESTORE, "Restore"},
+                                                {AFX_IDS_SCMINIMIZE, "Minimise"},
+                                                {AFX_IDS_SCCLOSE, "Close\tAlt+F4"}};
+    static const AfxResourceModule module = {Dialogs(), 1, icons, 1, strings, 4, nullptr, 0};
     AfxSetResources(&module);
 }
 
