@@ -209,9 +209,8 @@ WndImpl* createDialog(const AfxDlgTemplate& t, CDialog* dialog, QWidget* owner)
     QWidget* previousTabStop = nullptr;
     for (int i = 0; i < t.itemCount; ++i) {
         const AfxDlgItemTemplate& item = t.items[i];
-        bool ok = true;
-        std::unique_ptr<WndImpl> control = createControl(item, wnd, font, baseX, baseY, &ok);
-        if (!ok) {
+        std::unique_ptr<WndImpl> control = createControl(item, wnd, font, baseX, baseY);
+        if (!control) {
             destroyWindow(wnd, true);
             return nullptr;
         }
