@@ -43,6 +43,11 @@
 //   acquire order before it reads the result. Nothing else is shared without
 //   a mutex (framework thread ids come from an atomic counter, which needs
 //   nothing but atomicity), so no access needs sequential consistency.
+// - Nor does a wait's predicate: a wake passes through a mutex (the waiters'
+//   generation, or the link's pending-wake flag that the GUI thread clears
+//   before it looks again), so whatever the waking thread stored before
+//   AfxWakeWaiters, or before its end, is seen at the waiter's next look, in
+//   any memory order.
 // - A record lives on its sender's stack. The GUI thread does not touch it
 //   after the store of its done word; the wake that follows names only its
 //   address (a futex), which the kernel matches without reading it.
