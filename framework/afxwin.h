@@ -135,9 +135,13 @@ BOOL GetClientRect(HWND hWnd, LPRECT rect);
 HWND SetFocus(HWND hWnd);
 HWND GetFocus();
 
-// Message boxes: from any thread, blocking only the calling thread. An owned
-// box is modal to its owner; an ownerless one leaves the program's windows
-// usable. Styles: MB_OK, MB_OKCANCEL, MB_YESNO with the MB_ICON* values.
+// Message boxes: from any thread, blocking only the calling thread. On the
+// GUI thread a box is modal to the whole program. From another thread an
+// owned box is modal to its owner's window, and an ownerless one leaves the
+// program's windows usable: it is a transient child of the topmost modal
+// window (kept above it and answerable, say over an about box), not owned by
+// it, so it is not closed with it and then follows the next one down.
+// Styles: MB_OK, MB_OKCANCEL, MB_YESNO with the MB_ICON* values.
 int MessageBoxA(HWND hWnd, LPCSTR text, LPCSTR caption, UINT type);
 
 // Timers deliver WM_TIMER (wParam the id) to the window on the GUI thread.

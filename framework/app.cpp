@@ -2,11 +2,22 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#include "framework/handoff.h"
 #include "framework/qtext.h"
 #include "framework/wndimpl.h"
 
 namespace {
 CWinApp* g_app = nullptr;
+}
+
+void afx::ensureGuiInitialised()
+{
+    static bool done = false;
+    if (done || !isGuiThread())
+        return;
+    done = true;
+    startHandoff();
+    startServingWait();
 }
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)

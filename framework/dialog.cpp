@@ -155,11 +155,17 @@ void DialogWidget::keyPressEvent(QKeyEvent* e)
     QWidget::keyPressEvent(e);
 }
 
-}  // namespace
-
 QFont templateFont(const AfxDlgTemplate& t)
 {
-    ensureGuiInitialised();
+    // The Song face that templates name, by its Chinese and its Latin name,
+    // is the free Song-style face installed with the program.
+    static const bool songSubstituted = [] {
+        const QStringList song{QStringLiteral("AR PL UMing CN")};
+        QFont::insertSubstitutions(QStringLiteral("\u5B8B\u4F53"), song);
+        QFont::insertSubstitutions(QStringLiteral("SimSun"), song);
+        return true;
+    }();
+    (void)songSubstituted;
     if (!t.fontFace || !*t.fontFace)
         return QApplication::font();
     QFont font;
@@ -177,6 +183,8 @@ void baseUnits(const QFont& font, int* baseX, int* baseY)
     *baseX = (width + 26) / 52;
     *baseY = metrics.height();
 }
+
+}  // namespace
 
 WndImpl* createDialog(const AfxDlgTemplate& t, CDialog* dialog, QWidget* owner)
 {
@@ -201,9 +209,8 @@ WndImpl* createDialog(const AfxDlgTemplate& t, CDialog* dialog, QWidget* owner)
     QWidget* previousTabStop = nullptr;
     for (int i = 0; i < t.itemCount; ++i) {
         const AfxDlgItemTemplate& item = t.items[i];
-        bool ok = true;
-        std::unique_ptr<WndImpl> control = createControl(item, wnd, font, baseX, baseY, &ok);
-        if (!ok) {
+        std::unique_ptr<WndImpl> control = createControl(item, wnd, font, baseX, baseY);
+        if (!control) {
             destroyWindow(wnd, true);
             return nullptr;
         }

@@ -1,13 +1,10 @@
-// Messages sent across threads, requests answered later, and the wait that
-// keeps the GUI thread serving them. The contract is in handoff.h.
+// Messages sent across threads and requests answered later: the queue that
+// hands them to the GUI thread and the sender's sleep until they are done.
+// The contract is in handoff.h.
 #include "framework/handoff.h"
 
 #include <QCoreApplication>
-#include <QEvent>
-#include <QPointer>
 #include <QSocketNotifier>
-#include <QWidget>
-#include <QWindow>
 
 #include <linux/futex.h>
 #include <sys/eventfd.h>
@@ -17,15 +14,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <set>
-#include <utility>
-#include <vector>
 
 #include "framework/wndimpl.h"
 
@@ -68,8 +61,6 @@ struct Link {
     std::deque<Record*> queue;
     std::map<Ticket, Record*> awaiting;
     Ticket lastTicket = 0;
-    unsigned long waitGeneration = 0;  // AfxWakeWaiters calls so far
-    std::condition_variable waiters;
 };
 // Never destroyed: see handoff.h.
 Link& g_link = *new Link;
@@ -251,105 +242,6 @@ private:
     QSocketNotifier m_notifier;
 };
 
-// --- The serving wait ------------------------------------------------------
-
-int g_guiWaitDepth = 0;  // GUI thread only, as everything below
-
-// Holds back user input to every window but the message boxes while the GUI
-// thread waits; the events are delivered in order when the wait ends.
-class InputHold : public QObject {
-public:
-    std::set<const QWidget*> boxes;
-    std::vector<std::pair<QPointer<QObject>, QEvent*>> held;
-
-    static bool isInput(QEvent::Type t)
-    {
-        switch (t) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::Wheel:
-        case QEvent::ContextMenu:
-        case QEvent::InputMethod:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::Close:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-    bool isBox(QObject* target) const
-    {
-        if (target->isWindowType()) {
-            for (const QWidget* box : boxes)
-                if (box->windowHandle() == target)
-                    return true;
-            return false;
-        }
-        // A widget, or an object of one (a shortcut): judged by its window.
-        for (QObject* o = target; o; o = o->parent())
-            if (o->isWidgetType())
-                return boxes.count(static_cast<QWidget*>(o)->window()) != 0;
-        return false;
-    }
-
-    // Application event filters see only the GUI thread's objects.
-    bool eventFilter(QObject* target, QEvent* e) override
-    {
-        if (g_guiWaitDepth == 0 || !isInput(e->type()))
-            return false;
-        if (isBox(target))
-            return false;
-        held.emplace_back(target, e->clone());
-        return true;
-    }
-
-    void release()
-    {
-        auto events = std::move(held);
-        held.clear();
-        for (auto& [target, e] : events) {
-            if (target)
-                QCoreApplication::postEvent(target, e);
-            else
-                delete e;
-        }
-    }
-};
-
-InputHold* g_inputHold = nullptr;
-std::vector<std::pair<HWND, UINT_PTR>> g_deferredTimers;
-
-void releaseHeld()
-{
-    if (g_inputHold)
-        g_inputHold->release();
-    auto timers = std::move(g_deferredTimers);
-    g_deferredTimers.clear();
-    for (auto [hwnd, id] : timers) {
-        WndImpl* wnd = lookup(hwnd);
-        if (wnd && wnd->m_timers.count(id))
-            dispatch(wnd, WM_TIMER, id, 0);
-    }
-}
-
-void guiWait(const std::function<bool()>& done)
-{
-    ++g_guiWaitDepth;
-    // Records and wake-ups come through the event loop.
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    if (--g_guiWaitDepth == 0)
-        releaseHeld();
-}
-
 }  // namespace
 
 void startHandoff()
@@ -365,9 +257,6 @@ void startHandoff()
         g_link.wakeFd = fd;
         g_link.accepting = true;
     }
-    g_inputHold = new InputHold;
-    g_inputHold->setParent(QCoreApplication::instance());
-    QCoreApplication::instance()->installEventFilter(g_inputHold);
 }
 
 LRESULT awaitAnswer(const std::function<void(Ticket)>& start)
@@ -401,24 +290,14 @@ void failSentMessagesTo(HWND hwnd)
     }
 }
 
-bool guiWaitActive() { return g_guiWaitDepth > 0; }
-
-void registerMessageBoxWindow(QWidget* box, bool add)
+void wakeGuiThread()
 {
-    if (!g_inputHold)
-        return;
-    if (add)
-        g_inputHold->boxes.insert(box);
-    else
-        g_inputHold->boxes.erase(box);
-}
-
-void deferTimer(HWND hwnd, UINT_PTR id)
-{
-    for (auto& t : g_deferredTimers)
-        if (t.first == hwnd && t.second == id)
-            return;  // ticks do not pile up
-    g_deferredTimers.emplace_back(hwnd, id);
+    int fd;
+    {
+        std::lock_guard lock(g_link.mutex);
+        fd = takeWakeLocked();
+    }
+    wakeGui(fd);
 }
 
 }  // namespace afx
@@ -447,39 +326,4 @@ LRESULT AfxSendMessageSeries(HWND hWnd, UINT Msg, const WPARAM* wParams, size_t 
         return r.result;
     }
     return isLiveHandle(hWnd) ? handOver(r) : 0;
-}
-
-void AfxWaitServingMessages(const std::function<bool()>& done)
-{
-    if (isGuiThread()) {
-        ensureGuiInitialised();
-        guiWait(done);
-        return;
-    }
-    // The generation is taken before done() is looked at, so a wake that
-    // comes in between is not lost; done() itself runs without the lock.
-    for (;;) {
-        unsigned long generation;
-        {
-            std::lock_guard lock(g_link.mutex);
-            generation = g_link.waitGeneration;
-        }
-        if (done())
-            return;
-        std::unique_lock lock(g_link.mutex);
-        g_link.waiters.wait(lock, [&] { return g_link.waitGeneration != generation; });
-    }
-}
-
-void AfxWakeWaiters()
-{
-    int fd;
-    {
-        std::lock_guard lock(g_link.mutex);
-        ++g_link.waitGeneration;
-        g_link.waiters.notify_all();
-        fd = takeWakeLocked();
-    }
-    // The GUI thread's wait looks at its predicate when its event loop wakes.
-    wakeGui(fd);
 }

@@ -34,12 +34,20 @@
 //   each AfxWaitServingMessages look at its predicate again.
 //
 // Why it is safe:
-// - The queue, the requests awaiting an answer, the pending-wake flag and the
-//   waiters' generation count are all in one record (Link) behind one mutex.
+// - The queue, the requests awaiting an answer and the pending-wake flag are
+//   in one record (Link, handoff.cpp) behind one mutex; the waiters'
+//   generation count is behind a mutex of its own (servingwait.cpp). Neither
+//   lock is held while the other is taken, nor while a handler runs.
 // - The only lock-free datum is a record's done word: the GUI thread writes
 //   the result, then stores 1 with release order; the sender loads it with
 //   acquire order before it reads the result. Nothing else is shared without
-//   the mutex, so no access needs sequential consistency.
+//   a mutex (framework thread ids come from an atomic counter, which needs
+//   nothing but atomicity), so no access needs sequential consistency.
+// - Nor does a wait's predicate: a wake passes through a mutex (the waiters'
+//   generation, or the link's pending-wake flag that the GUI thread clears
+//   before it looks again), so whatever the waking thread stored before
+//   AfxWakeWaiters, or before its end, is seen at the waiter's next look, in
+//   any memory order.
 // - A record lives on its sender's stack. The GUI thread does not touch it
 //   after the store of its done word; the wake that follows names only its
 //   address (a futex), which the kernel matches without reading it.
@@ -48,8 +56,8 @@
 //   abandoned finds no ticket and does nothing.
 // - When the application goes away the link stops accepting and completes
 //   everything queued or awaiting an answer; later sends fail at once.
-// - The link, and the other state a detached thread touches on its way out
-//   (exit codes, waking waiters), is never destroyed, so a thread still ending
+// - The link, the waiters, and the other state a detached thread touches on
+//   its way out (exit codes), are never destroyed, so a thread still ending
 //   after main has returned does not race with static destructors.
 #pragma once
 
@@ -60,6 +68,8 @@
 class QWidget;
 
 namespace afx {
+
+// --- The hand-off (handoff.cpp) ---------------------------------------------
 
 // GUI thread, once a QApplication exists: opens the link that other threads
 // hand records over. When it cannot be made (no eventfd), sends from other
@@ -76,6 +86,15 @@ void answer(Ticket ticket, LRESULT value);
 
 // Completes every record other threads have queued for the window.
 void failSentMessagesTo(HWND hwnd);
+
+// Any thread: makes the GUI thread's event loop wake up.
+void wakeGuiThread();
+
+// --- The serving wait (servingwait.cpp) -------------------------------------
+
+// GUI thread, once a QApplication exists: starts holding input back during
+// the wait.
+void startServingWait();
 
 // Whether the GUI thread waits in AfxWaitServingMessages (input and timer
 // ticks are then held back), the message boxes whose input gets through

@@ -36,9 +36,14 @@ MenuImpl* menuOf(HMENU hMenu)
     return it == g_menus.end() ? nullptr : it->second;
 }
 
-void addItem(MenuImpl* menu, UINT_PTR id, const QString& text)
+// A standard entry, in the words of the program's string table.
+void addStandardItem(MenuImpl* menu, UINT_PTR command)
 {
-    menu->items.push_back({false, id, AfxBytesFromQString(text)});
+    const UINT id = AFX_IDS_SCFIRST + static_cast<UINT>((command & 0x0FFF) >> 4);
+    const char* text = AfxFindStringResource(id);
+    if (!text)
+        qWarning("system menu: the program has no string %#x for command %#x", id, static_cast<unsigned>(command));
+    menu->items.push_back({false, command, text ? text : ""});
 }
 
 }  // namespace
@@ -50,11 +55,10 @@ MenuImpl* createSystemMenu(WndImpl* wnd)
     const std::uintptr_t handle = ++g_lastMenu;
     menu->wrapper.m_hMenu = reinterpret_cast<HMENU>(handle);
     g_menus.emplace(handle, menu);
-    // The standard entries, in the words of the program's Chinese interface.
-    addItem(menu, SC_RESTORE, QStringLiteral("\u8FD8\u539F(&R)"));
-    addItem(menu, SC_MINIMIZE, QStringLiteral("\u6700\u5C0F\u5316(&N)"));
+    addStandardItem(menu, SC_RESTORE);
+    addStandardItem(menu, SC_MINIMIZE);
     menu->items.push_back({true, 0, {}});
-    addItem(menu, SC_CLOSE, QStringLiteral("\u5173\u95ED(&C)\tAlt+F4"));
+    addStandardItem(menu, SC_CLOSE);
     return menu;
 }
 

@@ -1,13 +1,11 @@
-// The handle table, message dispatch and default processing.
+// The handle table, message dispatch and default processing (CWnd::Default).
 #include <QCoreApplication>
-#include <QFont>
 #include <QThread>
 
 #include <mutex>
 #include <unordered_map>
 
 #include "framework/afxqt.h"
-#include "framework/handoff.h"
 #include "framework/wndimpl.h"
 
 namespace afx {
@@ -117,19 +115,6 @@ bool isGuiThread()
 {
     QCoreApplication* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
-}
-
-void ensureGuiInitialised()
-{
-    static bool done = false;
-    if (done || !isGuiThread())
-        return;
-    done = true;
-    startHandoff();
-    // The Song face of the templates, by its Chinese and its Latin name.
-    const QStringList song{QStringLiteral("AR PL UMing CN")};
-    QFont::insertSubstitutions(QStringLiteral("\u5B8B\u4F53"), song);
-    QFont::insertSubstitutions(QStringLiteral("SimSun"), song);
 }
 
 }  // namespace afx

@@ -64,6 +64,14 @@ struct AfxResourceModule {
     int menuCount;
 };
 
+// Strings the framework shows and the program's string table supplies, in
+// the program's language: the system menu's standard entries. Ids as the
+// platform's framework numbers them, from the command (SC_*) they stand for.
+#define AFX_IDS_SCFIRST    0xEF00
+#define AFX_IDS_SCMINIMIZE 0xEF02
+#define AFX_IDS_SCCLOSE    0xEF06
+#define AFX_IDS_SCRESTORE  0xEF12
+
 // Installs the program's resources (nullptr removes them). Call before the
 // first lookup; the module must outlive every use.
 void AfxSetResources(const AfxResourceModule* module);

@@ -994,88 +994,98 @@ void TextEditWidget::paste()
         userReplace(text);
 }
 
-bool TextEditWidget::handleStandardKey(QKeyEvent* event)
+void TextEditWidget::moveVertically(int lines, bool select)
+{
+    if (m_goalX < 0)
+        m_goalX = xOf(m_caret, m_caretAtLineEnd);
+    const int goal = m_goalX;
+    const int count = m_layout.lineCount();
+    const int line = std::clamp(m_layout.lineOf(m_caret, m_caretAtLineEnd) + lines, 0, count - 1);
+    const int pos = posAtX(line, goal);
+    const bool atEnd = pos == lineEndPos(line) && line + 1 < count && m_layout.lineStart(line + 1) == pos;
+    moveCaret(pos, select, atEnd);
+    m_goalX = goal;
+}
+
+void TextEditWidget::moveCaretBy(Motion motion, bool select)
 {
     const int size = length();
-    auto next = [&](int pos) { return std::min(pos + 1, size); };
-    auto previous = [&](int pos) { return std::max(pos - 1, 0); };
-    auto vertical = [&](int lines, bool select) {
-        if (m_goalX < 0)
-            m_goalX = xOf(m_caret, m_caretAtLineEnd);
-        const int goal = m_goalX;
-        const int count = m_layout.lineCount();
-        const int line = std::clamp(m_layout.lineOf(m_caret, m_caretAtLineEnd) + lines, 0, count - 1);
-        const int pos = posAtX(line, goal);
-        const bool atEnd = pos == lineEndPos(line) && line + 1 < count && m_layout.lineStart(line + 1) == pos;
-        moveCaret(pos, select, atEnd);
-        m_goalX = goal;
-    };
     const int line = m_layout.lineOf(m_caret, m_caretAtLineEnd);
     const int page = std::max(1, visibleLines() - 1);
-    const bool hasSelection = m_anchor != m_caret;
-
-    if (event->matches(QKeySequence::MoveToNextChar))
-        moveCaret(hasSelection ? selectionEnd() : next(m_caret), false);
-    else if (event->matches(QKeySequence::MoveToPreviousChar))
-        moveCaret(hasSelection ? selectionStart() : previous(m_caret), false);
-    else if (event->matches(QKeySequence::SelectNextChar))
-        moveCaret(next(m_caret), true);
-    else if (event->matches(QKeySequence::SelectPreviousChar))
-        moveCaret(previous(m_caret), true);
-    else if (event->matches(QKeySequence::MoveToNextWord))
-        moveCaret(wordEnd(m_caret), false);
-    else if (event->matches(QKeySequence::MoveToPreviousWord))
-        moveCaret(wordStart(m_caret), false);
-    else if (event->matches(QKeySequence::SelectNextWord))
-        moveCaret(wordEnd(m_caret), true);
-    else if (event->matches(QKeySequence::SelectPreviousWord))
-        moveCaret(wordStart(m_caret), true);
-    else if (event->matches(QKeySequence::MoveToStartOfLine))
-        moveCaret(m_layout.lineStart(line), false);
-    else if (event->matches(QKeySequence::SelectStartOfLine))
-        moveCaret(m_layout.lineStart(line), true);
-    else if (event->matches(QKeySequence::MoveToEndOfLine) || event->matches(QKeySequence::SelectEndOfLine)) {
+    // A move without Shift leaves a selection at its near end.
+    const bool collapse = !select && m_anchor != m_caret;
+    switch (motion) {
+    case Motion::NextChar:
+        return moveCaret(collapse ? selectionEnd() : std::min(m_caret + 1, size), select);
+    case Motion::PreviousChar:
+        return moveCaret(collapse ? selectionStart() : std::max(m_caret - 1, 0), select);
+    case Motion::NextWord:
+        return moveCaret(wordEnd(m_caret), select);
+    case Motion::PreviousWord:
+        return moveCaret(wordStart(m_caret), select);
+    case Motion::LineStart:
+        return moveCaret(m_layout.lineStart(line), select);
+    case Motion::LineEnd: {
         const int end = lineEndPos(line);
         const bool wrapped = line + 1 < m_layout.lineCount() && m_layout.lineStart(line + 1) == end;
-        moveCaret(end, event->matches(QKeySequence::SelectEndOfLine), wrapped);
-    } else if (event->matches(QKeySequence::MoveToNextLine))
-        vertical(1, false);
-    else if (event->matches(QKeySequence::MoveToPreviousLine))
-        vertical(-1, false);
-    else if (event->matches(QKeySequence::SelectNextLine))
-        vertical(1, true);
-    else if (event->matches(QKeySequence::SelectPreviousLine))
-        vertical(-1, true);
-    else if (event->matches(QKeySequence::MoveToNextPage))
-        vertical(page, false);
-    else if (event->matches(QKeySequence::MoveToPreviousPage))
-        vertical(-page, false);
-    else if (event->matches(QKeySequence::SelectNextPage))
-        vertical(page, true);
-    else if (event->matches(QKeySequence::SelectPreviousPage))
-        vertical(-page, true);
-    else if (event->matches(QKeySequence::MoveToStartOfDocument))
-        moveCaret(0, false);
-    else if (event->matches(QKeySequence::MoveToEndOfDocument))
-        moveCaret(size, false);
-    else if (event->matches(QKeySequence::SelectStartOfDocument))
-        moveCaret(0, true);
-    else if (event->matches(QKeySequence::SelectEndOfDocument))
-        moveCaret(size, true);
-    else if (event->matches(QKeySequence::SelectAll)) {
+        return moveCaret(end, select, wrapped);
+    }
+    case Motion::NextLine:
+        return moveVertically(1, select);
+    case Motion::PreviousLine:
+        return moveVertically(-1, select);
+    case Motion::NextPage:
+        return moveVertically(page, select);
+    case Motion::PreviousPage:
+        return moveVertically(-page, select);
+    case Motion::DocumentStart:
+        return moveCaret(0, select);
+    case Motion::DocumentEnd:
+        return moveCaret(size, select);
+    }
+}
+
+bool TextEditWidget::handleStandardKey(QKeyEvent* event)
+{
+    using K = QKeySequence;
+    static constexpr struct {
+        K::StandardKey key;
+        Motion motion;
+        bool select;
+    } kMoves[] = {
+        {K::MoveToNextChar, Motion::NextChar, false},          {K::MoveToPreviousChar, Motion::PreviousChar, false},
+        {K::SelectNextChar, Motion::NextChar, true},           {K::SelectPreviousChar, Motion::PreviousChar, true},
+        {K::MoveToNextWord, Motion::NextWord, false},          {K::MoveToPreviousWord, Motion::PreviousWord, false},
+        {K::SelectNextWord, Motion::NextWord, true},           {K::SelectPreviousWord, Motion::PreviousWord, true},
+        {K::MoveToStartOfLine, Motion::LineStart, false},      {K::SelectStartOfLine, Motion::LineStart, true},
+        {K::MoveToEndOfLine, Motion::LineEnd, false},          {K::SelectEndOfLine, Motion::LineEnd, true},
+        {K::MoveToNextLine, Motion::NextLine, false},          {K::MoveToPreviousLine, Motion::PreviousLine, false},
+        {K::SelectNextLine, Motion::NextLine, true},           {K::SelectPreviousLine, Motion::PreviousLine, true},
+        {K::MoveToNextPage, Motion::NextPage, false},          {K::MoveToPreviousPage, Motion::PreviousPage, false},
+        {K::SelectNextPage, Motion::NextPage, true},           {K::SelectPreviousPage, Motion::PreviousPage, true},
+        {K::MoveToStartOfDocument, Motion::DocumentStart, false}, {K::MoveToEndOfDocument, Motion::DocumentEnd, false},
+        {K::SelectStartOfDocument, Motion::DocumentStart, true},  {K::SelectEndOfDocument, Motion::DocumentEnd, true},
+    };
+    for (const auto& m : kMoves) {
+        if (event->matches(m.key)) {
+            moveCaretBy(m.motion, m.select);
+            return true;
+        }
+    }
+    if (event->matches(K::SelectAll)) {
         m_anchor = 0;
-        moveCaret(size, true);
-    } else if (event->matches(QKeySequence::Copy))
+        moveCaret(length(), true);
+    } else if (event->matches(K::Copy))
         copy();
-    else if (event->matches(QKeySequence::Cut))
+    else if (event->matches(K::Cut))
         cut();
-    else if (event->matches(QKeySequence::Paste))
+    else if (event->matches(K::Paste))
         paste();
-    else if (event->matches(QKeySequence::Delete))
+    else if (event->matches(K::Delete))
         userDelete(true, false);
-    else if (event->matches(QKeySequence::DeleteEndOfWord))
+    else if (event->matches(K::DeleteEndOfWord))
         userDelete(true, true);
-    else if (event->matches(QKeySequence::DeleteStartOfWord))
+    else if (event->matches(K::DeleteStartOfWord))
         userDelete(false, true);
     else
         return false;

@@ -210,6 +210,14 @@ private:
     void moveCaret(int pos, bool select, bool atLineEnd = false);
     void userReplace(const QString& text);
     void userDelete(bool forward, bool word);
+    enum class Motion {
+        NextChar, PreviousChar, NextWord, PreviousWord, LineStart, LineEnd,
+        NextLine, PreviousLine, NextPage, PreviousPage, DocumentStart, DocumentEnd,
+    };
+    void moveCaretBy(Motion motion, bool select);
+    void moveVertically(int lines, bool select);
+    // The platform's standard keys for moving, selecting, the clipboard and
+    // deleting; false for any other key.
     bool handleStandardKey(QKeyEvent* event);
     int wordStart(int pos) const;
     int wordEnd(int pos) const;

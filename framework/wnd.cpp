@@ -124,6 +124,16 @@ void WndImpl::detach()
         m_temporary->m_hWnd = nullptr;
 }
 
+LRESULT copyText(const std::string& bytes, LPARAM buffer)
+{
+    char* out = reinterpret_cast<char*>(buffer);
+    if (!out)
+        return 0;
+    std::memcpy(out, bytes.data(), bytes.size());
+    out[bytes.size()] = '\0';
+    return static_cast<LRESULT>(bytes.size());
+}
+
 namespace {
 void sendDestroy(WndImpl* wnd)
 {

@@ -13,9 +13,15 @@
 
 #include "framework/afxwin.h"
 
+class QAbstractButton;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
 class QPainter;
 class QPaintEvent;
 class QTimer;
+class TextEditWidget;
 
 namespace afx {
 
@@ -100,8 +106,8 @@ LRESULT defaultForCurrent(CWnd* wnd);
 
 // The thread that owns every window: the QApplication's.
 bool isGuiThread();
-// Once per process on the GUI thread: the hand-off that serves messages
-// sent from other threads, font substitutions.
+// Once per process on the GUI thread (app.cpp): the hand-off that serves
+// messages sent from other threads, and the serving wait.
 void ensureGuiInitialised();
 
 // Dialog creation from a template (dialog.cpp).
@@ -109,12 +115,25 @@ WndImpl* createDialog(const AfxDlgTemplate& dlgTemplate, CDialog* dialog, QWidge
 void endDialog(WndImpl* wnd, int result);
 int runModal(WndImpl* wnd);  // exec; returns the EndDialog value
 
-// Controls (controls.cpp).
+// The controls of a template (controlfactory.cpp); nullptr for a class or
+// style that is not provided.
 std::unique_ptr<WndImpl> createControl(const AfxDlgItemTemplate& item, WndImpl* parent, const QFont& font,
-                                      int baseX, int baseY, bool* ok);
-WndImpl* createStatusBar(WndImpl* parent, int id, DWORD style);
+                                      int baseX, int baseY);
+// Each kind of control over the widget the factory has made and styled:
+// captions.cpp, combo.cpp, edits.cpp.
+std::unique_ptr<WndImpl> makeButton(QAbstractButton* button, WndImpl* parent, int id, bool checkBox);
+std::unique_ptr<WndImpl> makeGroupBox(QGroupBox* box, WndImpl* parent, int id);
+std::unique_ptr<WndImpl> makeLabel(QLabel* label, WndImpl* parent, int id, bool icon);
+std::unique_ptr<WndImpl> makeComboBox(QComboBox* combo, WndImpl* parent, int id);
+std::unique_ptr<WndImpl> makeLineEdit(QLineEdit* edit, WndImpl* parent, int id);
+std::unique_ptr<WndImpl> makeMultiLineEdit(TextEditWidget* edit, WndImpl* parent, int id);
 // Names each combo box and edit of a made dialog after its label or group box.
 void nameControlsByLabels(WndImpl* dialog);
+// The status bar (statusbar.cpp).
+WndImpl* createStatusBar(WndImpl* parent, int id, DWORD style);
+// Copies a text and its NUL into a buffer the caller sized from the text's
+// length, as CB_GETLBTEXT and SB_GETTEXT do; 0 for no buffer.
+LRESULT copyText(const std::string& bytes, LPARAM buffer);
 
 // Menus (menu.cpp).
 MenuImpl* createSystemMenu(WndImpl* wnd);
@@ -129,9 +148,5 @@ HICON loadIcon(UINT id);
 
 // Message boxes (msgbox.cpp).
 int messageBox(HWND owner, const CString& text, const CString& caption, UINT style);
-
-// Dialog unit conversion, and the font of a template.
-QFont templateFont(const AfxDlgTemplate& dlgTemplate);
-void baseUnits(const QFont& font, int* baseX, int* baseY);
 
 }  // namespace afx

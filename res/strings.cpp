@@ -9,6 +9,10 @@ namespace {
 
 const AfxStringResource kStrings[] = {
     {IDS_ABOUTBOX, "关于Tavrin..."},
+    // The system menu's standard entries, which the framework shows.
+    {AFX_IDS_SCRESTORE, "还原(&R)"},
+    {AFX_IDS_SCMINIMIZE, "最小化(&N)"},
+    {AFX_IDS_SCCLOSE, "关闭(&C)\tAlt+F4"},
 };
 
 // Loaded by no window; the main dialog still routes its command.

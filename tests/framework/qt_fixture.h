@@ -1,125 +1,56 @@
 // Shared by the framework's widget tests: a small resource module with one
-// dialog of every control kind, a dialog class that records what reaches its
-// handlers, and a way to run test steps inside its modal loop.
+// dialog of every control kind, and a dialog that records what reaches its
+// handlers and runs test steps inside its modal loop.
 #pragma once
 
-#include <QApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <functional>
-#include <iconv.h>
 #include <iterator>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "framework/afxqt.h"
 #include "framework/afxtest.h"
 #include "framework/afxwin.h"
+#include "tests/support/gbk.h"
 
 namespace fixture {
 
-// Code page 936 bytes of a UTF-8 text, through glibc's iconv: independent of
-// the framework's own conversion.
-inline std::string Gbk(std::string_view utf8)
-{
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<no iconv>";
-    std::string out(utf8.size() * 2 + 4, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* outPtr = out.data();
-    size_t outLeft = out.size();
-    const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return "<not GBK>";
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
+// IDC_TYPED is a multi-line edit where Enter inserts a line break; the
+// icon IDI_TEST is not among the resources.
 enum : int {
-    IDD_TEST = 900,
-    IDC_GO = 1001,
-    IDC_CHECK = 1002,
-    IDC_LINE = 1003,
-    IDC_MULTI = 1004,
-    IDC_LIST = 1005,
-    IDC_LABEL = 1006,
-    IDC_ICON = 1007,
-    IDC_TYPED = 1008,  // multi-line, Enter inserts a line break
-    IDI_TEST = 7,
-    IDS_TEST = 8,
+    IDD_TEST = 900, IDI_TEST = 7,
+    IDC_GO = 1001, IDC_CHECK, IDC_LINE, IDC_MULTI, IDC_LIST, IDC_LABEL, IDC_ICON, IDC_TYPED
 };
+inline constexpr UINT WM_TEST_BYTE = WM_USER + 7;
 
-inline const char* const kXpm32[] = {
-    "32 32 2 1", ". c None", "# c #00A000",
-    "################################", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "#..............................#", "#..............................#",
-    "#..............................#", "################################",
-};
-
-inline const char* const kXpm16[] = {
-    "16 16 2 1", ". c None", "# c #00A000",
-    "################", "#..............#", "#..............#", "#..............#", "#..............#",
-    "#..............#", "#..............#", "#..............#", "#..............#", "#..............#",
-    "#..............#", "#..............#", "#..............#", "#..............#", "#..............#",
-    "################",
-};
-
-inline const std::string& SongFace()
-{
-    static const std::string face = Gbk("宋体");
-    return face;
-}
-
-inline const std::string& LabelText()
-{
-    static const std::string text = Gbk("标签");
-    return text;
-}
-
-inline const AfxDlgItemTemplate kItems[] = {
-    {"BUTTON", IDC_GO, "Go", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 0, 10, 10, 40, 14, 0},
-    {"BUTTON", IDC_CHECK, "Check", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX | WS_TABSTOP, 0, 10, 30, 60, 12, 0},
-    {"EDIT", IDC_LINE, "", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 0, 10, 50, 60, 12, 0},
-    {"EDIT", IDC_MULTI, "", WS_CHILD | WS_VISIBLE | ES_MULTILINE | WS_VSCROLL, WS_EX_CLIENTEDGE, 80, 10, 110, 60, 0},
-    {"COMBOBOX", IDC_LIST, "", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP, 0, 10, 70, 50, 60, 0},
-    {"BUTTON", IDC_STATIC, "Group", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, 0, 4, 2, 72, 90, 0},
-    {"STATIC", IDC_LABEL, nullptr, WS_CHILD | WS_VISIBLE | SS_LEFT | WS_GROUP, 0, 80, 80, 40, 10, 0},
-    {"STATIC", IDC_ICON, "", WS_CHILD | WS_VISIBLE | SS_ICON, 0, 130, 80, 20, 20, IDI_TEST},
-    {"EDIT", IDC_TYPED, "", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | WS_BORDER | WS_TABSTOP, 0,
-     80, 95, 110, 20, 0},
-};
-
-inline const AfxDlgTemplate* Dialogs()
-{
-    static std::vector<AfxDlgItemTemplate> items(std::begin(kItems), std::end(kItems));
-    items[6].text = LabelText().c_str();
-    static const AfxDlgTemplate dialogs[] = {
-        {IDD_TEST, "Test", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME, 0, true, 0, 0, 200,
-         120, SongFace().c_str(), 9, items.data(), static_cast<int>(items.size())},
-    };
-    return dialogs;
-}
+inline const std::string kLabel = Gbk("标签");
+inline const std::string kSong = Gbk("宋体");
 
 inline void InstallResources()
 {
-    static const AfxIconResource icons[] = {{IDI_TEST, kXpm32, kXpm16}};
-    static const std::string about = Gbk("关于测试...");
-    static const AfxStringResource strings[] = {{IDS_TEST, about.c_str()}};
-    static const AfxResourceModule module = {Dialogs(), 1, icons, 1, strings, 1, nullptr, 0};
+    static const AfxDlgItemTemplate items[] = {
+        {"BUTTON", IDC_GO, "Go", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 0, 10, 10, 40, 14, 0},
+        {"BUTTON", IDC_CHECK, "Check", WS_CHILD | WS_VISIBLE | BS_AUTOCHECKBOX | WS_TABSTOP, 0, 10, 30, 60, 12, 0},
+        {"EDIT", IDC_LINE, "", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 0, 10, 50, 60, 12, 0},
+        {"EDIT", IDC_MULTI, "", WS_CHILD | WS_VISIBLE | ES_MULTILINE | WS_VSCROLL, WS_EX_CLIENTEDGE, 80, 10, 110, 60,
+         0},
+        {"COMBOBOX", IDC_LIST, "", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP, 0, 10, 70, 50, 60, 0},
+        {"BUTTON", IDC_STATIC, "Group", WS_CHILD | WS_VISIBLE | BS_GROUPBOX, 0, 4, 2, 72, 90, 0},
+        {"STATIC", IDC_LABEL, kLabel.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | WS_GROUP, 0, 80, 80, 40, 10, 0},
+        {"STATIC", IDC_ICON, "", WS_CHILD | WS_VISIBLE | SS_ICON, 0, 130, 80, 20, 20, IDI_TEST},
+        {"EDIT", IDC_TYPED, "", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN | WS_BORDER | WS_TABSTOP, 0,
+         80, 95, 110, 20, 0},
+    };
+    static const AfxDlgTemplate dialogs[] = {
+        {IDD_TEST, "Test", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME, 0, true, 0, 0, 200,
+         120, kSong.c_str(), 9, items, static_cast<int>(std::size(items))},
+    };
+    static const AfxStringResource strings[] = {
+        {AFX_IDS_SCRESTORE, "Restore"}, {AFX_IDS_SCMINIMIZE, "Minimise"}, {AFX_IDS_SCCLOSE, "Close\tAlt+F4"}};
+    static const AfxResourceModule module = {dialogs, 1, nullptr, 0, strings, 3, nullptr, 0};
     AfxSetResources(&module);
 }
 
@@ -136,25 +67,17 @@ public:
         return DoModal();
     }
 
+    HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    QWidget* Widget(int id) const { return AfxWidgetFromHandle(Item(id)); }
+
     std::vector<std::string> m_log;
-    CButton m_btnGo;
-    CButton m_chkCheck;
-    CEdit m_editLine;
-    CEdit m_editMulti;
-    CString m_strLine;
+    std::vector<std::pair<WPARAM, LPARAM>> m_bytes;  // the WM_TEST_BYTE messages
+    // Runs inside each WM_TEST_BYTE handler.
+    std::function<void(CTestDlg&, WPARAM)> m_inHandler;
     CString m_strMulti;
     BOOL m_bCallDefaultForSysCommand = TRUE;
-    BOOL m_bHandleOk = FALSE;  // IDOK ends nothing unless asked to
 
-    void DoDataExchange(CDataExchange* pDX) override
-    {
-        DDX_Control(pDX, IDC_GO, m_btnGo);
-        DDX_Control(pDX, IDC_CHECK, m_chkCheck);
-        DDX_Control(pDX, IDC_LINE, m_editLine);
-        DDX_Control(pDX, IDC_MULTI, m_editMulti);
-        DDX_Text(pDX, IDC_LINE, m_strLine);
-        DDX_Text(pDX, IDC_MULTI, m_strMulti);
-    }
+    void DoDataExchange(CDataExchange* pDX) override { DDX_Text(pDX, IDC_MULTI, m_strMulti); }
 
     BOOL OnInitDialog() override
     {
@@ -169,13 +92,7 @@ public:
         return TRUE;
     }
 
-    void OnOK() override
-    {
-        m_log.push_back("ok");
-        if (m_bHandleOk)
-            CDialog::OnOK();
-    }
-
+    void OnOK() override { m_log.push_back("ok"); }  // ends nothing
     void OnCancel() override
     {
         m_log.push_back("cancel");
@@ -184,28 +101,20 @@ public:
 
 protected:
     afx_msg void OnGo() { m_log.push_back("go"); }
-    afx_msg void OnCheck() { m_log.push_back("check:" + std::to_string(m_chkCheck.GetCheck())); }
-    afx_msg void OnLineChange() { m_log.push_back("line-change"); }
     afx_msg void OnTypedChange() { m_log.push_back("typed-change"); }
-    afx_msg void OnTimer(UINT_PTR nIDEvent)
-    {
-        m_log.push_back("timer:" + std::to_string(nIDEvent));
-        CDialog::OnTimer(nIDEvent);
-    }
+    afx_msg void OnTimer(UINT_PTR nIDEvent) { m_log.push_back("timer:" + std::to_string(nIDEvent)); }
     afx_msg void OnSysCommand(UINT nID, LPARAM lParam)
     {
         m_log.push_back("syscommand:" + std::to_string(nID));
         if (m_bCallDefaultForSysCommand)
             CDialog::OnSysCommand(nID, lParam);
     }
-    afx_msg void OnDestroy()
-    {
-        m_log.push_back("destroy");
-        CDialog::OnDestroy();
-    }
-    afx_msg LRESULT OnPortByte(WPARAM wParam, LPARAM lParam)
+    afx_msg LRESULT OnTestByte(WPARAM wParam, LPARAM lParam)
     {
         m_log.push_back("byte:" + std::to_string(wParam) + "," + std::to_string(lParam));
+        m_bytes.emplace_back(wParam, lParam);
+        if (m_inHandler)
+            m_inHandler(*this, wParam);
         return static_cast<LRESULT>(wParam) + 1;
     }
 
@@ -215,20 +124,15 @@ private:
     std::function<void(CTestDlg&)> m_body;
 };
 
-inline constexpr UINT WM_TEST_BYTE = WM_USER + 7;
-
 }  // namespace fixture
 
 // The map is defined once, by the test file that defines FIXTURE_MESSAGE_MAP.
 #ifdef FIXTURE_MESSAGE_MAP
 BEGIN_MESSAGE_MAP(fixture::CTestDlg, CDialog)
     ON_WM_SYSCOMMAND()
-    ON_WM_DESTROY()
     ON_BN_CLICKED(IDC_GO, &fixture::CTestDlg::OnGo)
-    ON_BN_CLICKED(IDC_CHECK, &fixture::CTestDlg::OnCheck)
-    ON_EN_CHANGE(IDC_LINE, &fixture::CTestDlg::OnLineChange)
     ON_EN_CHANGE(IDC_TYPED, &fixture::CTestDlg::OnTypedChange)
     ON_WM_TIMER()
-    ON_MESSAGE(fixture::WM_TEST_BYTE, &fixture::CTestDlg::OnPortByte)
+    ON_MESSAGE(fixture::WM_TEST_BYTE, &fixture::CTestDlg::OnTestByte)
 END_MESSAGE_MAP()
 #endif

@@ -1,99 +1,52 @@
-// Message maps, default processing, messages sent from other threads and the
-// wait that serves them.
+// Message maps and default processing; messages and series of messages sent
+// from other threads, the wait that serves them, and message boxes from other
+// threads.
 #define FIXTURE_MESSAGE_MAP
 #include "qt_fixture.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <chrono>
+#include <numeric>
 #include <thread>
 
 #include "tests/support/text.h"
+#include "tests/support/wait.h"
 
 using namespace fixture;
-using testsupport::WindowText;
+using testsupport::ServeUntil;
+using testsupport::WaitUntil;
 
 namespace {
 
-HWND Item(CTestDlg& dlg, int id) { return ::GetDlgItem(dlg.m_hWnd, id); }
-
-TEST(MessageMap, RoutesByMessageCodeAndId)
+TEST(MessageMap, TheDialogsKeysBecomeCommandsUnlessAnEditWantsThem)
 {
     CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        // A click of the button and of the check box: code BN_CLICKED, their ids.
-        QTest::mouseClick(AfxWidgetFromHandle(Item(d, IDC_GO)), Qt::LeftButton);
-        d.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_CHECK, BN_CLICKED), 0);
-        // The right id with another code reaches no handler.
-        d.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_GO, EN_CHANGE), 0);
-        // A mapped user message carries its parameters and its result back.
-        EXPECT_EQ(::SendMessageA(d.m_hWnd, WM_TEST_BYTE, 255, 3), 256);
-        // A message nobody maps gets the default processing: nothing, 0.
-        EXPECT_EQ(::SendMessageA(d.m_hWnd, WM_USER + 8, 1, 3), 0);
-        // Typing in an edit is EN_CHANGE with the edit's id.
-        QTest::keyClicks(AfxWidgetFromHandle(Item(d, IDC_LINE)), QStringLiteral("x"));
-        QTest::keyClicks(AfxWidgetFromHandle(Item(d, IDC_TYPED)), QStringLiteral("y"));
-    });
-    const std::vector<std::string> expected{"init",        "go",           "check:0", "byte:255,3",
-                                            "line-change", "typed-change", "destroy"};
-    EXPECT_EQ(dlg.m_log, expected);
-}
-
-TEST(MessageMap, DialogKeysAndCloseBoxGiveTheDialogCommands)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        QWidget* window = AfxWidgetFromHandle(d.m_hWnd);
-        // Enter on a push button clicks it.
-        QWidget* go = AfxWidgetFromHandle(Item(d, IDC_GO));
-        go->setFocus();
-        QTest::keyClick(go, Qt::Key_Return);
-        // Enter in a single-line edit gives IDOK, which this dialog ignores.
-        QWidget* line = AfxWidgetFromHandle(Item(d, IDC_LINE));
-        line->setFocus();
-        QTest::keyClick(line, Qt::Key_Return);
-        // Enter in a multi-line edit that wants it is a line break, not IDOK.
-        QWidget* typed = AfxWidgetFromHandle(Item(d, IDC_TYPED));
-        typed->setFocus();
-        QTest::keyClick(typed, Qt::Key_Return);
-        EXPECT_EQ(::GetWindowTextLengthA(Item(d, IDC_TYPED)), 2);  // CR LF
-        // The close box: SC_CLOSE through OnSysCommand, whose default gives IDCANCEL.
-        d.m_log.push_back("close-box");
-        window->close();
-        EXPECT_FALSE(d.IsWindowVisible()) << "IDCANCEL ended the dialog";
-    });
-    const std::vector<std::string> expected{"init",      "go",     "ok",     "typed-change",
-                                            "close-box", "syscommand:" + std::to_string(SC_CLOSE),
-                                            "cancel",    "destroy"};
-    EXPECT_EQ(dlg.m_log, expected);
-}
-
-TEST(MessageMap, EscapeCancelsAndSystemCommandsCanBeTakenOver)
-{
-    CTestDlg dlg;
-    dlg.m_bCallDefaultForSysCommand = FALSE;
     const INT_PTR result = dlg.Run([](CTestDlg& d) {
-        // Without the default processing, SC_CLOSE closes nothing.
-        d.SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
-        EXPECT_NE(d.m_hWnd, nullptr);
-        QTest::keyClick(AfxWidgetFromHandle(Item(d, IDC_LINE)), Qt::Key_Escape);
+        d.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_GO, EN_CHANGE), 0);  // the right id, another code
+        // Enter: on a push button a click, in an edit IDOK, in a multi-line
+        // edit that wants it a line break (CR LF); Ctrl+Enter always a line break.
+        for (int id : {IDC_GO, IDC_LINE, IDC_MULTI, IDC_TYPED}) {
+            d.Widget(id)->setFocus();
+            QTest::keyClick(d.Widget(id), Qt::Key_Return);
+        }
+        QTest::keyClick(d.Widget(IDC_MULTI), Qt::Key_Return, Qt::ControlModifier);
+        EXPECT_EQ(::GetWindowTextLengthA(d.Item(IDC_TYPED)), 2);
+        EXPECT_EQ(::GetWindowTextLengthA(d.Item(IDC_MULTI)), 2);
+        // Tab moves on from a multi-line edit; Escape in it cancels the dialog.
+        QTest::keyClick(d.Widget(IDC_TYPED), Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), d.Widget(IDC_TYPED));
+        EXPECT_EQ(::GetWindowTextLengthA(d.Item(IDC_TYPED)), 2);
+        QTest::keyClick(d.Widget(IDC_MULTI), Qt::Key_Escape);
     });
     EXPECT_EQ(result, IDCANCEL);
-    const std::vector<std::string> expected{"init", "syscommand:" + std::to_string(SC_CLOSE), "cancel", "destroy"};
-    EXPECT_EQ(dlg.m_log, expected);
-}
-
-TEST(MessageMap, OnOkExchangesDataAndEndsWithIdok)
-{
-    CTestDlg dlg;
-    dlg.m_bHandleOk = TRUE;
-    const INT_PTR result = dlg.Run([](CTestDlg& d) {
-        ::SetWindowTextA(Item(d, IDC_LINE), "typed");
-        d.SendMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    });
-    EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(dlg.m_strLine, "typed");
+    EXPECT_EQ(dlg.m_log, (std::vector<std::string>{"init", "go", "ok", "ok", "typed-change", "cancel"}));
 }
 
 // Its WM_SETTEXT handler sends a message to a child before it asks for the
@@ -102,7 +55,7 @@ class CRelayDlg : public CTestDlg {
 protected:
     afx_msg LRESULT OnSetText(WPARAM, LPARAM)
     {
-        ::SetWindowTextA(Item(*this, IDC_LABEL), "child");
+        ::SetWindowTextA(Item(IDC_LABEL), "child");
         return Default();
     }
     DECLARE_MESSAGE_MAP()
@@ -117,12 +70,27 @@ TEST(MessageMap, DefaultAfterANestedSendProcessesTheHandlersOwnMessage)
     CRelayDlg dlg;
     dlg.Run([](CTestDlg& d) {
         EXPECT_EQ(::SetWindowTextA(d.m_hWnd, "caption"), TRUE);
-        EXPECT_EQ(WindowText(d.m_hWnd), "caption");
-        EXPECT_EQ(WindowText(Item(d, IDC_LABEL)), "child");
+        EXPECT_EQ(testsupport::WindowText(d.m_hWnd), "caption");
+        EXPECT_EQ(testsupport::WindowText(d.Item(IDC_LABEL)), "child");
     });
 }
 
-// --- Sent messages -----------------------------------------------------------------
+// The wParams of the WM_TEST_BYTE messages the dialog got with lParam.
+std::vector<WPARAM> Bytes(const CTestDlg& d, LPARAM lParam)
+{
+    std::vector<WPARAM> values;
+    for (const auto& [w, l] : d.m_bytes)
+        if (l == lParam)
+            values.push_back(w);
+    return values;
+}
+
+std::vector<WPARAM> Values(size_t count)
+{
+    std::vector<WPARAM> values(count);
+    std::iota(values.begin(), values.end(), WPARAM(0));
+    return values;
+}
 
 TEST(SentMessages, FromSeveralThreadsAtOnceEachIsServedOnceInItsSendersOrderWhileTheWindowThreadWaits)
 {
@@ -148,96 +116,157 @@ TEST(SentMessages, FromSeveralThreadsAtOnceEachIsServedOnceInItsSendersOrderWhil
         for (auto& sender : senders)
             sender.join();
         EXPECT_EQ(wrongResults.load(), 0) << "a sender got another message's result";
-        std::vector<int> next(kSenders, 0);
-        for (const std::string& entry : d.m_log) {
-            int i = 0;
-            int s = 0;
-            if (std::sscanf(entry.c_str(), "byte:%d,%d", &i, &s) != 2)
-                continue;
-            ASSERT_TRUE(s >= 0 && s < kSenders) << entry;
-            ASSERT_EQ(i, next[static_cast<size_t>(s)]++) << "sender " << s;
-        }
-        EXPECT_EQ(next, std::vector<int>(kSenders, kEach));
+        for (int s = 0; s < kSenders; ++s)
+            EXPECT_EQ(Bytes(d, s), Values(kEach)) << "sender " << s;
     });
 }
 
-UINT SendThenEnd(LPVOID param)
-{
-    ::SendMessageA(static_cast<HWND>(param), WM_TEST_BYTE, 1, 9);
-    return 42;
-}
-
-TEST(SentMessages, AFrameworkThreadsEndWakesTheWaitAndKeepsItsExitCode)
-{
-    CTestDlg dlg;
-    dlg.Run([](CTestDlg& d) {
-        CWinThread* thread = AfxBeginThread(SendThenEnd, d.m_hWnd);
-        ASSERT_NE(thread, nullptr);
-        const DWORD id = thread->m_nThreadID;  // read before the thread can end
-        DWORD code = 0;
-        AfxWaitServingMessages([&] { return AfxGetThreadExitCode(id, &code) != FALSE; });
-        EXPECT_EQ(code, 42u);
-        EXPECT_EQ(d.m_log.back(), "byte:1,9");
-    });
-}
-
-TEST(SentMessages, ToAWindowThatIsGoneFailWithoutHanging)
-{
-    HWND gone = nullptr;
-    {
-        CTestDlg dlg;
-        dlg.Run([&](CTestDlg& d) { gone = d.m_hWnd; });
-    }
-    ASSERT_NE(gone, nullptr);
-    EXPECT_FALSE(IsWindow(gone));
-    EXPECT_EQ(::SendMessageA(gone, WM_TEST_BYTE, 1, 1), 0);
-    LRESULT fromThread = -1;
-    std::thread([&] { fromThread = ::SendMessageA(gone, WM_TEST_BYTE, 1, 1); }).join();
-    EXPECT_EQ(fromThread, 0);
-}
-
-TEST(SentMessages, ASenderWaitingWhenTheWindowDiesIsReleased)
+// Runs send on another thread and serves the window thread's event loop
+// until it has returned.
+LRESULT SendFromThread(const std::function<LRESULT()>& send)
 {
     std::atomic<LRESULT> result{-1};
-    std::thread sender;
-    {
-        CTestDlg dlg;
-        dlg.Run([&](CTestDlg& d) {
-            // The message is queued while this thread does not serve; the
-            // window dies before it is served.
-            std::atomic<bool> queued{false};
-            sender = std::thread([&, hwnd = d.m_hWnd] {
-                queued = true;
-                result = ::SendMessageA(hwnd, WM_TEST_BYTE, 5, 5);
-            });
-            while (!queued.load())
-                std::this_thread::yield();
-            d.EndDialog(IDCANCEL);
-        });
-    }
+    std::thread sender([&] {
+        result = send();
+        // Wakes the event loop with a plain event, which Qt both delivers and
+        // deletes: a queued functor would be allocated here and freed on the
+        // window thread behind Qt's own lock, a hand-over the thread checker
+        // cannot see.
+        QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::None));
+    });
+    while (result.load() == -1)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     sender.join();
-    // Either served before the window went (6) or failed with it (0); never stuck.
-    EXPECT_TRUE(result.load() == 0 || result.load() == 6) << result.load();
+    return result;
 }
 
-TEST(SentMessages, TimerTicksWaitWhileTheWindowThreadWaits)
+// Handlers that take milliseconds each: the first posts an event, which the
+// window thread gets to before the series is through; the eleventh waits for
+// another thread's message, which the window thread serves although a series
+// is open.
+TEST(MessageSeries, IsHandledInOrderWithTheEventLoopAndNestedWaitsBetweenBeforeTheSenderGoesOn)
+{
+    CTestDlg dlg;
+    const std::vector<WPARAM> values = Values(20);
+    std::atomic<bool> returned{false};
+    bool handledAfterReturn = false;
+    QObject context;
+    std::thread other;
+    std::atomic<bool> otherDone{false};
+    dlg.m_inHandler = [&](CTestDlg& d, WPARAM value) {
+        handledAfterReturn |= returned.load();
+        if (value == 0)
+            QMetaObject::invokeMethod(&context, [&d] { d.m_log.push_back("event"); }, Qt::QueuedConnection);
+        if (value == 10) {
+            other = std::thread([&, hwnd = d.m_hWnd] {
+                ::SendMessageA(hwnd, WM_TEST_BYTE, 77, 1);
+                otherDone = true;
+                AfxWakeWaiters();
+            });
+            AfxWaitServingMessages([&] { return otherDone.load(); });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    LRESULT delivered = -1;
+    LRESULT unmapped = -1;
+    dlg.Run([&](CTestDlg& d) {
+        const HWND hwnd = d.m_hWnd;
+        SendFromThread([&] {
+            delivered = AfxSendMessageSeries(hwnd, WM_TEST_BYTE, values.data(), values.size(), 4);
+            returned = true;
+            return delivered;
+        });
+        // A message nobody maps gets the default processing, and counts as delivered.
+        unmapped = SendFromThread([&] { return AfxSendMessageSeries(hwnd, WM_USER + 21, values.data(), 3, 9); });
+    });
+    other.join();
+    EXPECT_EQ(delivered, 20);
+    EXPECT_EQ(unmapped, 3);
+    EXPECT_EQ(Bytes(dlg, 4), values);
+    EXPECT_FALSE(handledAfterReturn) << "the sender went on before the last handler had run";
+    const auto at = [&](const char* entry) { return std::find(dlg.m_log.begin(), dlg.m_log.end(), entry); };
+    EXPECT_LT(at("event"), at("byte:19,4")) << "the event loop did not run until the series was through";
+    EXPECT_EQ(at("byte:77,1"), at("byte:10,4") + 1) << "served inside the handler that waited";
+}
+
+// --- Message boxes -------------------------------------------------------------
+
+QMessageBox* ShownBox()
+{
+    for (QWidget* w : QApplication::allWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+// The window thread waits for a worker's box to be answered; its windows'
+// input and timer ticks wait too, and come after the wait, the ticks as one.
+TEST(MessageBoxes, AWorkersBoxIsAnsweredWhileTheWindowThreadWaitsAndHoldsInputAndTicksBack)
 {
     CTestDlg dlg;
     dlg.Run([](CTestDlg& d) {
         d.SetTimer(3, 0);  // clamped to the minimum, not a busy loop
-        // A toolkit timer (not held back) ends the wait well after the
-        // window's timer has become due.
-        bool release = false;
-        long ticksDuringWait = -1;
-        QTimer::singleShot(50, [&] {
-            ticksDuringWait = std::count(d.m_log.begin(), d.m_log.end(), "timer:3");
-            release = true;
+        std::atomic<int> answer{0};
+        std::thread worker([&] {
+            answer = MessageBoxA(nullptr, Gbk("打开失败").c_str(), "Application Error", MB_OK | MB_ICONERROR);
+            AfxWakeWaiters();
         });
-        AfxWaitServingMessages([&] { return release; });
-        EXPECT_EQ(ticksDuringWait, 0);
-        // Held back during the wait, the ticks come as one afterwards.
-        EXPECT_EQ(std::count(d.m_log.begin(), d.m_log.end(), "timer:3"), 1);
+        // The user answers the box (well after the window's timer is due).
+        int polls = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            QMessageBox* box = ShownBox();
+            if (!box || ++polls != 10)
+                return;
+            EXPECT_EQ(box->text(), QString::fromUtf8("打开失败"));
+            EXPECT_EQ(box->windowModality(), Qt::NonModal) << "an ownerless box leaves the dialog usable";
+            // A click on the dialog meanwhile is held back, not lost.
+            QTest::mouseClick(d.Widget(IDC_GO), Qt::LeftButton);
+            EXPECT_EQ(d.m_log.back(), "init");
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        timer.start(5);
+        AfxWaitServingMessages([&] { return answer.load() != 0; });
+        timer.stop();
+        worker.join();
+        EXPECT_EQ(answer.load(), IDOK);
         d.KillTimer(3);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(std::vector<std::string>(d.m_log.end() - 3, d.m_log.end()),
+                  (std::vector<std::string>{"init", "timer:3", "go"}))
+            << "the held-back tick, once, and click after the wait";
+    });
+}
+
+TEST(MessageBoxes, AWorkersBoxRaisedOverAModalDialogOutlivesItAndIsNotBlockedByIt)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg&) {
+        std::atomic<int> answer{0};
+        std::thread worker;
+        QPointer<QMessageBox> box;
+        CTestDlg about;  // a second modal dialog, as an about box is
+        about.Run([&](CTestDlg&) {
+            worker = std::thread([&] {
+                answer = MessageBoxA(nullptr, "WARNING: failed\n", "Application Error", MB_OK | MB_ICONERROR);
+                AfxWakeWaiters();
+            });
+            ASSERT_TRUE(WaitUntil([&] { return (box = ShownBox()) != nullptr; }));
+        });
+        EXPECT_TRUE(box && box->isVisible()) << "the box went with the dialog it was raised over";
+        EXPECT_EQ(answer.load(), 0);
+        if (box && box->isVisible()) {
+            // The user answers it later, through the window system, which drops
+            // input to a window that a modal dialog (here the first one) blocks.
+            QCoreApplication::processEvents();
+            QWidget* ok = box->button(QMessageBox::Ok);
+            QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {}, ok->mapTo(box, ok->rect().center()));
+            EXPECT_TRUE(ServeUntil([&] { return answer.load() != 0; })) << "the click did not reach the box";
+        }
+        if (box && answer.load() == 0)
+            box->reject();  // lets the worker go after a failure
+        worker.join();
+        EXPECT_EQ(answer.load(), IDOK);
     });
 }
 

@@ -44,7 +44,8 @@ TEST_F(Resources, EveryIdTheProgramUsesIsThereOnce)
         EXPECT_EQ(CountOf(dialogs, id), 1) << "dialog " << id;
     for (UINT id : {IDI_MAINFRAME, IDI_PORT_CLOSED})
         EXPECT_EQ(CountOf(std::span(kModule.icons, kModule.iconCount), id), 1) << "icon " << id;
-    EXPECT_EQ(CountOf(std::span(kModule.strings, kModule.stringCount), IDS_ABOUTBOX), 1);
+    for (UINT id : {IDS_ABOUTBOX, AFX_IDS_SCRESTORE, AFX_IDS_SCMINIMIZE, AFX_IDS_SCCLOSE})
+        EXPECT_EQ(CountOf(std::span(kModule.strings, kModule.stringCount), id), 1) << "string " << id;
     const AfxMenuResource* menu = AfxFindMenuResource(IDR_ABOUT_MENU);
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(menu->itemCount, 1);
