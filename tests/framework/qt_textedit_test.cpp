@@ -124,6 +124,22 @@ TEST(TextEditKeys, MoveSelectEditAndTheClipboard)
     EXPECT_EQ(clipboard->text(), QStringLiteral("kept"));
 }
 
+TEST(TextEditMouse, ADragSelectsAcrossLinesAndADoubleClickTakesAWord)
+{
+    TextEditWidget edit;
+    showAtEnd(edit, QStringLiteral("alpha beta\ngamma"));
+    auto leftOf = [&edit](int pos) {
+        const QRect box = edit.characterRect(pos);
+        return QPoint(box.left() + 1, box.center().y());
+    };
+    QTest::mousePress(edit.viewport(), Qt::LeftButton, {}, leftOf(2));
+    QTest::mouseMove(edit.viewport(), leftOf(14));
+    QTest::mouseRelease(edit.viewport(), Qt::LeftButton, {}, leftOf(14));
+    EXPECT_EQ(edit.selectedText(), QStringLiteral("pha beta\ngam"));
+    QTest::mouseDClick(edit.viewport(), Qt::LeftButton, {}, leftOf(7));
+    EXPECT_EQ(edit.selectedText(), QStringLiteral("beta"));
+}
+
 namespace {
 
 // Records the regions the viewport is asked to paint.
