@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
-#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -89,6 +92,42 @@ HANDLE OpenCom(int number)
     const std::string name = "COM" + std::to_string(number);
     return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+void PortOnLine::SetUp()
+{
+    m_line.NameAs(kNumber);
+    m_port = OpenCom(kNumber);
+    ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+}
+
+void PortOnLine::TearDown()
+{
+    if (m_port != INVALID_HANDLE_VALUE)
+        CloseHandle(m_port);
+}
+
+bool LineLocked(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool locked = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0)
+        close(fd);
+    return locked;
+}
+
+int ExitStatusAsNobody(const std::function<int()>& body)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 DWORD InQueue(HANDLE port)

@@ -5,7 +5,6 @@
 #include <pthread.h>
 #include <thread>
 
-#include "framework/afxthread.h"
 
 namespace owner {
 namespace {
@@ -63,55 +62,16 @@ std::string COwnerDlg::Bytes() const
     return bytes;
 }
 
-BoxRecorder::BoxRecorder()
+void BoxRecorder::NoteLock()
 {
-    AfxSetMessageBoxHook([this](HWND owner, const CString& text, const CString& caption, UINT style) {
-        if (CCommPort* port = m_port.load()) {
-            std::thread([&] {
-                if (pthread_mutex_trylock(&port->m_csPortSync.Mutex) == 0)
-                    pthread_mutex_unlock(&port->m_csPortSync.Mutex);
-                else
-                    m_heldAtABox = true;
-            }).join();
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            m_boxes.push_back(Box{owner, text.bytes(), caption.bytes(), style});
-        }
-        AfxWakeWaiters();
-        return IDOK;
-    });
-}
-
-BoxRecorder::~BoxRecorder()
-{
-    AfxSetMessageBoxHook(nullptr);
-}
-
-std::vector<Box> BoxRecorder::boxes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes;
-}
-
-std::vector<std::string> BoxRecorder::texts() const
-{
-    std::vector<std::string> texts;
-    for (const Box& box : boxes())
-        texts.push_back(box.text);
-    return texts;
-}
-
-size_t BoxRecorder::count() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes.size();
-}
-
-void BoxRecorder::clear()
-{
-    std::lock_guard lock(m_mutex);
-    m_boxes.clear();
+    if (CCommPort* port = m_port.load()) {
+        std::thread([&] {
+            if (pthread_mutex_trylock(&port->m_csPortSync.Mutex) == 0)
+                pthread_mutex_unlock(&port->m_csPortSync.Mutex);
+            else
+                m_heldAtABox = true;
+        }).join();
+    }
 }
 
 std::string ReportText(const char* operation, DWORD error, int port)

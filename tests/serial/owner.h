@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,27 +29,17 @@ struct Message {
 using testsupport::Box;
 using testsupport::ServeUntil;
 
-// Records every message box and answers it at once, as the other windowed
-// suites' recorder does, and notes whether the watched port's lock was held
-// while a box was up: tried from another thread, since the lock's holder may
-// take it again.
-class BoxRecorder {
+// Records message boxes as the other windowed suites do, and notes whether
+// the watched port's lock was held while a box was up: tried from another
+// thread, since the lock's holder may take it again.
+class BoxRecorder : public testsupport::BoxRecorder {
 public:
-    BoxRecorder();
-    ~BoxRecorder();
-    BoxRecorder(const BoxRecorder&) = delete;
-    BoxRecorder& operator=(const BoxRecorder&) = delete;
-
+    BoxRecorder() : testsupport::BoxRecorder([this] { NoteLock(); }) {}
     void Watch(CCommPort* port) { m_port = port; }
-    std::vector<Box> boxes() const;
-    std::vector<std::string> texts() const;
-    size_t count() const;
-    void clear();
     bool heldAtABox() const { return m_heldAtABox; }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<Box> m_boxes;
+    void NoteLock();
     std::atomic<CCommPort*> m_port{nullptr};
     std::atomic<bool> m_heldAtABox{false};
 };
