@@ -76,29 +76,6 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
     EXPECT_EQ(m_boxes->count(), 0u);
 }
 
-TEST_F(SendTest, SendingWithThePortClosedShowsTheNoticeAndSendsNothing)
-{
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        ui.setText(IDC_SEND_EDIT, "data");
-        ui.click(IDC_SEND_BUTTON);
-        ASSERT_EQ(m_boxes->count(), 1u);
-        const Box box = m_boxes->boxes().front();
-        EXPECT_EQ(box.owner, ui.dialog());
-        EXPECT_EQ(box.text, Gbk("串口没有开启，请先打开串口"));
-        EXPECT_EQ(box.caption, "Tavrin");
-        EXPECT_EQ(box.style, static_cast<UINT>(MB_ICONEXCLAMATION));
-        EXPECT_EQ(ui.status(1), SendCount(0));
-
-        // Checking the automatic send with the port closed undoes the check.
-        ui.click(IDC_AUTO_SEND_CHECK);
-        EXPECT_FALSE(ui.checked(IDC_AUTO_SEND_CHECK));
-        EXPECT_EQ(m_boxes->count(), 2u);
-        EXPECT_FALSE(::KillTimer(ui.dialog(), AUTO_SEND_TIMER_ID)) << "the send timer runs";
-    });
-    EXPECT_EQ(m_device->received(), 0u);
-}
-
 TEST_F(SendTest, PeriodicSendingTicksAndStopsWhenThePortCloses)
 {
     CTavrinDlg dlg;

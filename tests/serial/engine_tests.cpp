@@ -146,46 +146,40 @@ TEST_F(Engine, WithoutItsEventsTheEngineDoesNotOpen)
     EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "a later open makes the missing events";
 }
 
-TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrder)
+TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrderAndEachWakeEndsWithItsEvents)
 {
-    WithMonitor([&](COwnerDlg& d, CCommPort&) {
-        // Every byte value, unsigned, four times over: more than the engine
-        // hands over at once, so the bursts' edges lose and repeat nothing.
-        // lParam the port number; one RXFLAG per wake, after that wake's bytes.
-        std::string all;
-        for (int i = 0; i < 4 * 256; ++i)
-            all += static_cast<char>(i);
-        m_line.Send(all);
-        ASSERT_TRUE(ServeUntil(
-            [&] { return d.Bytes().size() == all.size() && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
-        EXPECT_EQ(d.Bytes(), all);
-        UINT previous = WM_PORT_RXFLAG;
-        for (const Message& m : d.m_messages) {
-            EXPECT_EQ(m.lParam, kCom);
-            if (m.msg == WM_PORT_RXCHAR)
-                EXPECT_LE(m.wParam, 255u);
-            else
-                EXPECT_EQ(previous, UINT(WM_PORT_RXCHAR)) << "a wake without bytes sent RXFLAG";
-            previous = m.msg;
-        }
-    });
-}
-
-TEST_F(Engine, EveryMaskedEventHasItsMessageInOrder)
-{
-    // With EV_ERR in the mask the device going away is told too; the order
-    // of a wake is bytes, then ERR, then RXFLAG.
+    // Every byte value, unsigned, four times over: more than the engine hands
+    // over at once, so the bursts' edges lose and repeat nothing. lParam is
+    // the port number. A wake's bytes come first, then ERR when EV_ERR is in
+    // the mask (the device going away is told too), then RXFLAG.
+    std::string all;
+    for (int i = 0; i < 4 * 256; ++i)
+        all += static_cast<char>(i);
+    const struct {
+        DWORD events;
+        std::string wake;  // a run of bytes as one c, ERR as e, RXFLAG as f
+    } masks[] = {{EV_RXCHAR | EV_RXFLAG, "cf"}, {EV_RXCHAR | EV_RXFLAG | EV_ERR, "cef"}};
     BoxRecorder boxes;
-    WithMonitor([&](COwnerDlg& d, CCommPort&) {
-        m_line.Send("x");
-        ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 3; }));
-        ASSERT_EQ(d.m_messages.size(), 3u);
-        EXPECT_EQ(d.m_messages[0].msg, UINT(WM_PORT_RXCHAR));
-        EXPECT_EQ(d.m_messages[1].msg, UINT(WM_PORT_ERR));
-        EXPECT_EQ(d.m_messages[2].msg, UINT(WM_PORT_RXFLAG));
-        for (const Message& m : d.m_messages)
-            EXPECT_EQ(m.lParam, kCom);
-    }, EV_RXCHAR | EV_RXFLAG | EV_ERR);
+    for (const auto& mask : masks) {
+        WithMonitor([&](COwnerDlg& d, CCommPort&) {
+            m_line.Send(all);
+            ASSERT_TRUE(ServeUntil(
+                [&] { return d.Bytes().size() == all.size() && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
+            EXPECT_EQ(d.Bytes(), all);
+            std::string wakes;
+            for (const Message& m : d.m_messages) {
+                EXPECT_EQ(m.lParam, kCom);
+                EXPECT_LE(m.wParam, 255u);
+                const char letter = m.msg == WM_PORT_RXCHAR ? 'c' : m.msg == WM_PORT_ERR ? 'e' : 'f';
+                if (letter != 'c' || !wakes.ends_with('c'))
+                    wakes += letter;
+            }
+            std::string expected;
+            while (expected.size() < wakes.size())
+                expected += mask.wake;
+            EXPECT_EQ(wakes, expected);
+        }, mask.events);
+    }
 }
 
 TEST_F(Engine, TwoSendsBeforeTheThreadWakesWriteTheSecondOnce)
