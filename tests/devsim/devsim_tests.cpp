@@ -2,7 +2,6 @@
 // way the program does and check what crosses the line, byte for byte.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -10,7 +9,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -49,37 +47,6 @@ bool WriteAll(int fd, std::string_view bytes)
     return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-// A folder of its own under $TMPDIR for links, removed with what is left in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        const char* base = std::getenv("TMPDIR");
-        m_path = std::string(base && *base ? base : "/tmp") + "/devsim-test-XXXXXX";
-        if (!mkdtemp(m_path.data()))
-            m_path.clear();
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path, m_ignored); }
-    std::string operator/(const char* name) const { return m_path + "/" + name; }
-    bool ok() const { return !m_path.empty(); }
-
-private:
-    std::string m_path;
-    std::error_code m_ignored;
-};
-
-std::string LinkTarget(const std::string& link)
-{
-    char target[256] = {};
-    return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
-}
-
 // Floods, and starting on the first received byte, are the engine stress
 // tests' and the end-to-end tests' device; here the paced modes the run
 // script and the receive bench use.
@@ -111,9 +78,17 @@ TEST(DeviceSimulator, PacedLinesAndStreamsArriveWholeAndInOrder)
     }
 }
 
-// The program, as an end-to-end test or a person runs it, on pipes.
+// The program, as an end-to-end test or a person runs it, on pipes, with a
+// folder of its own under $TMPDIR for links.
 class DevsimProgram : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        m_dir = std::filesystem::temp_directory_path() / "devsim-test-XXXXXX";
+        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
     void Start(std::vector<std::string> args)
     {
         int toChild[2], fromChild[2];
@@ -148,15 +123,19 @@ protected:
         return rest;
     }
 
+    std::string m_dir;
     pid_t m_pid = -1;
     Fd m_in, m_out;
 };
 
+bool Exists(const std::string& path)
+{
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
+}
+
 TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
 {
-    TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string link = dir / "com2";
+    const std::string link = m_dir + "/com2";
     ASSERT_EQ(symlink("/nonexistent-stale-target", link.c_str()), 0);  // left by a crashed run
     ASSERT_NO_FATAL_FAILURE(
         Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
@@ -167,7 +146,7 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
         output += more;
     }
     output.pop_back();
-    EXPECT_EQ(output, LinkTarget(link));  // the first line names the slave
+    EXPECT_EQ(output, std::filesystem::read_symlink(link).string());  // the first line names the slave
 
     Fd line(OpenLine(link));
     ASSERT_GE(line.get(), 0);
@@ -188,8 +167,7 @@ TEST_F(DevsimProgram, RefusesOptionsItCannotUse)
 {
     // Status 2 for options it does not take, 1 for options the simulator
     // refuses; a file where the link should go is never replaced.
-    TempDir dir;
-    const std::string file = dir / "file";
+    const std::string file = m_dir + "/file";
     std::fclose(std::fopen(file.c_str(), "w"));
     const struct { std::vector<std::string> args; int status; } cases[] = {
         {{"--period", "0"}, 2}, {{"--stream", "-1"}, 2}, {{"--payload", "words"}, 2}, {{"stray"}, 2},

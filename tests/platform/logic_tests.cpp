@@ -1,8 +1,7 @@
 // Definition strings, DCB <-> termios, comm events, error texts.
-#include <cerrno>
 #include <cstring>
+#include <termios.h>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
 #include <thread>
 
 #include "platform/commlogic.h"

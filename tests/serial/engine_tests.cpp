@@ -1,11 +1,9 @@
 // The port engine against real pseudo-terminals, with a real owner window.
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <memory>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -52,15 +50,13 @@ protected:
     }
 
     // Runs `body` in a real owner dialog with a port opened as the console
-    // opens it (unless other events or another write buffer are given) and
-    // its monitor thread running.
-    void WithMonitor(const std::function<void(COwnerDlg&, CCommPort&)>& body,
-                     DWORD events = EV_RXCHAR | EV_RXFLAG, UINT writeBufferSize = 512)
+    // opens it (unless other events are given) and its monitor thread running.
+    void WithMonitor(const std::function<void(COwnerDlg&, CCommPort&)>& body, DWORD events = EV_RXCHAR | EV_RXFLAG)
     {
         COwnerDlg dlg;
         dlg.Run([&](COwnerDlg& d) {
             CCommPort port;
-            ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, events, writeBufferSize));
+            ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, events, 512));
             ASSERT_TRUE(port.StartMonitor());
             body(d, port);
         });
