@@ -1,10 +1,9 @@
 #include "owner.h"
 
-#include <QTimer>
-
 #include <pthread.h>
 #include <thread>
 
+#include "tests/support/dialog.h"
 
 namespace owner {
 namespace {
@@ -27,22 +26,9 @@ COwnerDlg::COwnerDlg() : CDialog(IDD_OWNER)
     AfxSetResources(&kModule);
 }
 
-void COwnerDlg::Run(std::function<void(COwnerDlg&)> body)
+void COwnerDlg::Run(const std::function<void(COwnerDlg&)>& body)
 {
-    m_body = std::move(body);
-    DoModal();
-}
-
-BOOL COwnerDlg::OnInitDialog()
-{
-    CDialog::OnInitDialog();
-    QTimer::singleShot(0, [this] {
-        if (m_body)
-            m_body(*this);
-        if (m_hWnd)
-            EndDialog(IDCANCEL);
-    });
-    return TRUE;
+    testsupport::RunDialog(*this, [&](testsupport::Ui&) { body(*this); });
 }
 
 LRESULT COwnerDlg::Record(UINT msg, WPARAM wParam, LPARAM lParam)

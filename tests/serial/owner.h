@@ -49,7 +49,7 @@ public:
     COwnerDlg();
 
     // Runs body once the dialog is up, then ends the dialog.
-    void Run(std::function<void(COwnerDlg&)> body);
+    void Run(const std::function<void(COwnerDlg&)>& body);
 
     // Received bytes, in order, and everything in arrival order.
     std::string Bytes() const;
@@ -62,13 +62,11 @@ protected:
     afx_msg LRESULT OnRxChar(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXCHAR, wParam, lParam); }
     afx_msg LRESULT OnRxFlag(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXFLAG, wParam, lParam); }
     afx_msg LRESULT OnErr(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_ERR, wParam, lParam); }
-    BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()
 
 private:
     LRESULT Record(UINT msg, WPARAM wParam, LPARAM lParam);
-    std::function<void(COwnerDlg&)> m_body;
 };
 
 // What ReportError shows for an operation and an error code.
