@@ -65,15 +65,11 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
 // receives.
 TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
 {
-    devsim::DeviceSimulator* first = StartDevice({});
-    ASSERT_NE(first, nullptr);
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        OpenPort(ui);
-        first->send("before\r\n");
+    RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& first) {
+        first.send("before\r\n");
         E2E_WAIT(dlg.RecvCount() == 8, "the bytes sent before the unplug");
 
-        first->hangUp();
+        first.hangUp();
         E2E_WAIT(m_boxes->count() >= 1, "a report of the failing port");
         // The report's words are the engine suite's to check.
         for (const Box& box : m_boxes->boxes()) {
@@ -119,29 +115,25 @@ TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorEx
 {
     devsim::Options options;
     options.stalled = true;
-    devsim::DeviceSimulator* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
-    {
-        CTavrinDlg dlg;
-        RunDialog(dlg, [&](Ui& ui) {
-            OpenPort(ui);
-            SendBlocked(ui, dlg);
-            ClosePort(ui);
-            E2E_WAIT(!dlg.Port().m_bMonitorRunning, "the engine to let go of the port");
-            EXPECT_FALSE(LineLocked(device->slavePath())) << "a new Tavrin could not open the port";
+    std::string line;
+    RunOpen(options, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+        line = device.slavePath();
+        SendBlocked(ui, dlg);
+        ClosePort(ui);
+        E2E_WAIT(!dlg.Port().m_bMonitorRunning, "the engine to let go of the port");
+        EXPECT_FALSE(LineLocked(line)) << "a new Tavrin could not open the port";
 
-            OpenPort(ui);
-            SendBlocked(ui, dlg);
-            // Closed and opened again at once: the opening waits for the
-            // thread that is still writing.
-            ClosePort(ui);
-            OpenPort(ui);
-            EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
-            SendBlocked(ui, dlg);
-            EXPECT_EQ(dlg.SendCount(), 3 * 200000);
-        });
-    }
-    EXPECT_FALSE(LineLocked(device->slavePath())) << "the line outlived the program";
+        OpenPort(ui);
+        SendBlocked(ui, dlg);
+        // Closed and opened again at once: the opening waits for the thread
+        // that is still writing.
+        ClosePort(ui);
+        OpenPort(ui);
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
+        SendBlocked(ui, dlg);
+        EXPECT_EQ(dlg.SendCount(), 3 * 200000);
+    });
+    EXPECT_FALSE(LineLocked(line)) << "the line outlived the program";
     EXPECT_EQ(m_boxes->count(), 0u) << "a stop's abort is no failure";
 }
 

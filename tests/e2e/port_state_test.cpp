@@ -4,7 +4,9 @@
 #include <QAccessible>
 #include <QWidget>
 
+#include <string>
 #include <tuple>
+#include <unistd.h>
 
 #include "framework/afxqt.h"
 #include "framework/afxtest.h"
@@ -88,7 +90,7 @@ TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
         SCOPED_TRACE(row.name);
         devsim::DeviceSimulator* device = row.bDeviceThere ? StartDevice(options) : nullptr;
         if (!row.bDeviceThere)
-            PointCom1AtNothing();
+            setenv("TAVRIN_COM1", (testing::TempDir() + "tavrin-no-device-" + std::to_string(getpid())).c_str(), 1);
         CTavrinDlg dlg;
         RunDialog(dlg, [&](Ui& ui) {
             if (row.bDeviceThere)
