@@ -1,6 +1,5 @@
 // Which device COMn opens (the variable, the ports file, /dev/ttyS{n-1}), and
 // the line on standard error when a device cannot be opened.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -26,17 +25,9 @@ using namespace std::string_literals;
 // What `action` writes to standard error.
 std::string StderrOf(const std::function<void()>& action)
 {
-    std::FILE* file = std::tmpfile();
-    const int saved = dup(STDERR_FILENO);
-    dup2(fileno(file), STDERR_FILENO);
+    testing::internal::CaptureStderr();
     action();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string text(static_cast<size_t>(lseek(fileno(file), 0, SEEK_END)), '\0');
-    if (pread(fileno(file), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
-        ADD_FAILURE() << "standard error could not be read back";
-    std::fclose(file);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
 size_t Lines(const std::string& text)
@@ -49,10 +40,8 @@ class PortNames : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = (tmp && *tmp ? tmp : "/tmp") + "/tavrin-config-XXXXXX"s;
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = std::filesystem::temp_directory_path() / "tavrin-config-XXXXXX";
+        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
         setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
     }
     void TearDown() override
