@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -14,37 +13,16 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tests/platform/pty.h"
 #include "tools/devsim/devsim.h"
 
 namespace {
-
-// Waits only guard against a hang; no test depends on how long anything takes.
-constexpr std::chrono::milliseconds kGuard{10000};
 
 using Fd = platform::UniqueFd;
 
 int OpenLine(const std::string& path)
 {
     return open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-}
-
-// Reads until count bytes have come, the line ends, or nothing comes for the guard time.
-std::string ReadBytes(int fd, std::size_t count)
-{
-    std::string out;
-    char buffer[4096];
-    for (pollfd p{fd, POLLIN, 0}; out.size() < count && poll(&p, 1, static_cast<int>(kGuard.count())) > 0;) {
-        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - out.size()));
-        if (n <= 0)
-            break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
 // Floods, and starting on the first received byte, are the engine stress
@@ -74,7 +52,7 @@ TEST(DeviceSimulator, PacedLinesAndStreamsArriveWholeAndInOrder)
         ASSERT_TRUE(sim.start(c.options, &error)) << error;
         Fd line(OpenLine(sim.slavePath()));
         ASSERT_GE(line.get(), 0);
-        EXPECT_TRUE(ReadBytes(line.get(), c.expected.size()) == c.expected) << c.expected.size();
+        EXPECT_TRUE(ReadFrom(line.get(), c.expected.size()) == c.expected) << c.expected.size();
     }
 }
 
@@ -117,7 +95,7 @@ protected:
     {
         m_in.reset();  // closing stdin stops the program
         std::string rest;
-        for (std::string piece; !(piece = ReadBytes(m_out.get(), 4096)).empty();)
+        for (std::string piece; !(piece = ReadFrom(m_out.get(), 4096)).empty();)
             rest += piece;
         EXPECT_EQ(waitpid(m_pid, status, 0), m_pid);
         return rest;
@@ -141,7 +119,7 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
         Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
     std::string output;
     while (output.empty() || output.back() != '\n') {
-        const std::string more = ReadBytes(m_out.get(), 1);
+        const std::string more = ReadFrom(m_out.get(), 1);
         ASSERT_FALSE(more.empty());
         output += more;
     }
@@ -153,9 +131,9 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
     // Bytes a cooked line would change or act on: CR, LF, NUL, ^C, ^D, DEL, 0xFF.
     const std::string bytes("\r\n\x00\x03\x04\x7f\xff\xab", 8);
     ASSERT_TRUE(WriteAll(line.get(), bytes));
-    EXPECT_EQ(ReadBytes(line.get(), bytes.size()), bytes);
+    EXPECT_EQ(ReadFrom(line.get(), bytes.size()), bytes);
     ASSERT_TRUE(WriteAll(m_in.get(), "send 41 42\ntext C\nsend 4\n"));
-    EXPECT_EQ(ReadBytes(line.get(), 3), "ABC");
+    EXPECT_EQ(ReadFrom(line.get(), 3), "ABC");
 
     int status = -1;
     EXPECT_EQ(Finish(&status), "received 8\n0D 0A 00 03 04 7F FF AB\n");

@@ -36,6 +36,11 @@ private:
     std::string m_slave;
 };
 
+// Writes all of `bytes` to a descriptor; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+// Reads until `count` bytes have come, the end, or nothing for kHang.
+std::string ReadFrom(int fd, size_t count);
+
 // Opens "COM<number>" for overlapped reading and writing, unshared.
 HANDLE OpenCom(int number);
 
