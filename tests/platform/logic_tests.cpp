@@ -1,7 +1,7 @@
 // Definition strings, DCB <-> termios, comm events, error texts.
 #include <cstring>
-#include <termios.h>
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <thread>
 
 #include "platform/commlogic.h"
