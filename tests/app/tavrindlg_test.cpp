@@ -1,8 +1,7 @@
 // The main dialog as the user meets it before any port is open: its start-up
 // state, how the dialog ends and does not end, the system menu and its about
-// box, the help dialog, and the minimised icon. The real dialog runs modally
-// on the offscreen platform; the port's look in each phase is the end-to-end
-// suite's to check.
+// box, and the help dialog. The real dialog runs modally on the offscreen
+// platform; the port's look in each phase is the end-to-end suite's to check.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -214,41 +213,4 @@ TEST_F(MainDialogTest, TheAboutBoxAndTheHelpDialogOpenFromTheirCommands)
         EXPECT_TRUE(IsWindowEnabled(h));
     });
     EXPECT_EQ(result, kLeftOpen);
-}
-
-// Minimised, the window's icon is drawn in the middle of the client area:
-// ((width - cx + 1) / 2, (height - cy + 1) / 2), rounding toward zero.
-TEST_F(MainDialogTest, TheMinimisedWindowDrawsItsIconInTheMiddle)
-{
-    struct Drawn {
-        int x, y;
-        HICON icon;
-    };
-    std::vector<Drawn> drawn;
-    AfxSetDrawIconHook([&](HDC, int x, int y, HICON icon) { drawn.push_back({x, y, icon}); });
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        const HWND h = ui.dialog();
-        ASSERT_EQ(std::pair(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)), std::pair(32, 32));
-        // Not minimised: the dialog paints as usual, without the window icon.
-        SendMessageA(h, WM_PAINT, 0, 0);
-        for (const Drawn& d : drawn)
-            EXPECT_NE(d.icon, ProgramIcon(IDI_MAINFRAME));
-
-        SendMessageA(h, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-        ASSERT_TRUE(WaitUntil([&] { return IsIconic(h) != FALSE; }));
-        const struct {
-            int width, height, x, y;
-        } rows[] = {{160, 40, 64, 4}, {161, 41, 65, 5}, {20, 10, -5, -10}};
-        for (const auto& row : rows) {
-            SCOPED_TRACE(std::to_string(row.width) + "x" + std::to_string(row.height));
-            AfxWidgetFromHandle(h)->setFixedSize(row.width, row.height);
-            drawn.clear();
-            SendMessageA(h, WM_PAINT, 0, 0);
-            ASSERT_EQ(drawn.size(), 1u);
-            EXPECT_EQ(std::pair(drawn[0].x, drawn[0].y), std::pair(row.x, row.y));
-            EXPECT_EQ(drawn[0].icon, ProgramIcon(IDI_MAINFRAME));
-        }
-    });
-    AfxSetDrawIconHook(nullptr);
 }

@@ -2,82 +2,27 @@
 // way the program does and check what crosses the line, byte for byte.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tests/platform/pty.h"
 #include "tools/devsim/devsim.h"
 
 namespace {
-
-// Waits only guard against a hang; no test depends on how long anything takes.
-constexpr std::chrono::milliseconds kGuard{10000};
 
 using Fd = platform::UniqueFd;
 
 int OpenLine(const std::string& path)
 {
     return open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-}
-
-// Reads until count bytes have come, the line ends, or nothing comes for the guard time.
-std::string ReadBytes(int fd, std::size_t count)
-{
-    std::string out;
-    char buffer[4096];
-    for (pollfd p{fd, POLLIN, 0}; out.size() < count && poll(&p, 1, static_cast<int>(kGuard.count())) > 0;) {
-        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - out.size()));
-        if (n <= 0)
-            break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
-bool WriteAll(int fd, std::string_view bytes)
-{
-    return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-// A folder of its own under $TMPDIR for links, removed with what is left in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        const char* base = std::getenv("TMPDIR");
-        m_path = std::string(base && *base ? base : "/tmp") + "/devsim-test-XXXXXX";
-        if (!mkdtemp(m_path.data()))
-            m_path.clear();
-    }
-    ~TempDir() { std::filesystem::remove_all(m_path, m_ignored); }
-    std::string operator/(const char* name) const { return m_path + "/" + name; }
-    bool ok() const { return !m_path.empty(); }
-
-private:
-    std::string m_path;
-    std::error_code m_ignored;
-};
-
-std::string LinkTarget(const std::string& link)
-{
-    char target[256] = {};
-    return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
 }
 
 // Floods, and starting on the first received byte, are the engine stress
@@ -107,13 +52,21 @@ TEST(DeviceSimulator, PacedLinesAndStreamsArriveWholeAndInOrder)
         ASSERT_TRUE(sim.start(c.options, &error)) << error;
         Fd line(OpenLine(sim.slavePath()));
         ASSERT_GE(line.get(), 0);
-        EXPECT_TRUE(ReadBytes(line.get(), c.expected.size()) == c.expected) << c.expected.size();
+        EXPECT_TRUE(ReadFrom(line.get(), c.expected.size()) == c.expected) << c.expected.size();
     }
 }
 
-// The program, as an end-to-end test or a person runs it, on pipes.
+// The program, as an end-to-end test or a person runs it, on pipes, with a
+// folder of its own under $TMPDIR for links.
 class DevsimProgram : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        m_dir = std::filesystem::temp_directory_path() / "devsim-test-XXXXXX";
+        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
     void Start(std::vector<std::string> args)
     {
         int toChild[2], fromChild[2];
@@ -142,41 +95,45 @@ protected:
     {
         m_in.reset();  // closing stdin stops the program
         std::string rest;
-        for (std::string piece; !(piece = ReadBytes(m_out.get(), 4096)).empty();)
+        for (std::string piece; !(piece = ReadFrom(m_out.get(), 4096)).empty();)
             rest += piece;
         EXPECT_EQ(waitpid(m_pid, status, 0), m_pid);
         return rest;
     }
 
+    std::string m_dir;
     pid_t m_pid = -1;
     Fd m_in, m_out;
 };
 
+bool Exists(const std::string& path)
+{
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
+}
+
 TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
 {
-    TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string link = dir / "com2";
+    const std::string link = m_dir + "/com2";
     ASSERT_EQ(symlink("/nonexistent-stale-target", link.c_str()), 0);  // left by a crashed run
     ASSERT_NO_FATAL_FAILURE(
         Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
     std::string output;
     while (output.empty() || output.back() != '\n') {
-        const std::string more = ReadBytes(m_out.get(), 1);
+        const std::string more = ReadFrom(m_out.get(), 1);
         ASSERT_FALSE(more.empty());
         output += more;
     }
     output.pop_back();
-    EXPECT_EQ(output, LinkTarget(link));  // the first line names the slave
+    EXPECT_EQ(output, std::filesystem::read_symlink(link).string());  // the first line names the slave
 
     Fd line(OpenLine(link));
     ASSERT_GE(line.get(), 0);
     // Bytes a cooked line would change or act on: CR, LF, NUL, ^C, ^D, DEL, 0xFF.
     const std::string bytes("\r\n\x00\x03\x04\x7f\xff\xab", 8);
     ASSERT_TRUE(WriteAll(line.get(), bytes));
-    EXPECT_EQ(ReadBytes(line.get(), bytes.size()), bytes);
+    EXPECT_EQ(ReadFrom(line.get(), bytes.size()), bytes);
     ASSERT_TRUE(WriteAll(m_in.get(), "send 41 42\ntext C\nsend 4\n"));
-    EXPECT_EQ(ReadBytes(line.get(), 3), "ABC");
+    EXPECT_EQ(ReadFrom(line.get(), 3), "ABC");
 
     int status = -1;
     EXPECT_EQ(Finish(&status), "received 8\n0D 0A 00 03 04 7F FF AB\n");
@@ -188,8 +145,7 @@ TEST_F(DevsimProgram, RefusesOptionsItCannotUse)
 {
     // Status 2 for options it does not take, 1 for options the simulator
     // refuses; a file where the link should go is never replaced.
-    TempDir dir;
-    const std::string file = dir / "file";
+    const std::string file = m_dir + "/file";
     std::fclose(std::fopen(file.c_str(), "w"));
     const struct { std::vector<std::string> args; int status; } cases[] = {
         {{"--period", "0"}, 2}, {{"--stream", "-1"}, 2}, {{"--payload", "words"}, 2}, {{"stray"}, 2},

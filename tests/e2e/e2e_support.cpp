@@ -1,8 +1,5 @@
 #include "tests/e2e/e2e_support.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
 #include <cstdlib>
 
 #include "res/resource.h"
@@ -36,12 +33,6 @@ devsim::DeviceSimulator* E2ETest::StartDevice(const devsim::Options& options, in
     ::setenv(("TAVRIN_COM" + std::to_string(port)).c_str(), device->slavePath().c_str(), 1);
     m_devices.push_back(std::move(device));
     return m_devices.back().get();
-}
-
-void E2ETest::PointCom1AtNothing()
-{
-    const QString path = QDir::tempPath() + "/tavrin-e2e-no-device-" + QString::number(QCoreApplication::applicationPid());
-    ::setenv("TAVRIN_COM1", path.toLocal8Bit().constData(), 1);
 }
 
 void E2ETest::OpenPort(Ui& ui)

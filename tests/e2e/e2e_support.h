@@ -37,8 +37,6 @@ protected:
     // Starts a simulator and makes COM<port> its slave; nullptr (and a
     // failure) when it cannot start.
     devsim::DeviceSimulator* StartDevice(const devsim::Options& options, int port = 1);
-    // Points COM1 at a path where no device is.
-    static void PointCom1AtNothing();
 
     // A press of the port toggle, which must offer to open (to close) first.
     static void OpenPort(Ui& ui);

@@ -4,14 +4,12 @@
 // suite by its time limit.
 #include <QTest>
 
-#include <fcntl.h>
 #include <string>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "framework/afxqt.h"
 #include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/platform/pty.h"
 
 namespace e2e {
 namespace {
@@ -67,15 +65,11 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
 // receives.
 TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
 {
-    devsim::DeviceSimulator* first = StartDevice({});
-    ASSERT_NE(first, nullptr);
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        OpenPort(ui);
-        first->send("before\r\n");
+    RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& first) {
+        first.send("before\r\n");
         E2E_WAIT(dlg.RecvCount() == 8, "the bytes sent before the unplug");
 
-        first->hangUp();
+        first.hangUp();
         E2E_WAIT(m_boxes->count() >= 1, "a report of the failing port");
         // The report's words are the engine suite's to check.
         for (const Box& box : m_boxes->boxes()) {
@@ -114,16 +108,6 @@ void SendBlocked(Ui& ui, const CTavrinDlg& dlg)
              "the device to stop taking the send");
 }
 
-// Whether another program could have the line now.
-bool LineFree(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return free;
-}
-
 // A device that does not read holds nothing up: closing the port lets go of
 // the line, opening again right after a close goes ahead, and closing the
 // program ends, each while a long send is under way.
@@ -131,29 +115,25 @@ TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorEx
 {
     devsim::Options options;
     options.stalled = true;
-    devsim::DeviceSimulator* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
-    {
-        CTavrinDlg dlg;
-        RunDialog(dlg, [&](Ui& ui) {
-            OpenPort(ui);
-            SendBlocked(ui, dlg);
-            ClosePort(ui);
-            E2E_WAIT(!dlg.Port().m_bMonitorRunning, "the engine to let go of the port");
-            EXPECT_TRUE(LineFree(device->slavePath())) << "a new Tavrin could not open the port";
+    std::string line;
+    RunOpen(options, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+        line = device.slavePath();
+        SendBlocked(ui, dlg);
+        ClosePort(ui);
+        E2E_WAIT(!dlg.Port().m_bMonitorRunning, "the engine to let go of the port");
+        EXPECT_FALSE(LineLocked(line)) << "a new Tavrin could not open the port";
 
-            OpenPort(ui);
-            SendBlocked(ui, dlg);
-            // Closed and opened again at once: the opening waits for the
-            // thread that is still writing.
-            ClosePort(ui);
-            OpenPort(ui);
-            EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
-            SendBlocked(ui, dlg);
-            EXPECT_EQ(dlg.SendCount(), 3 * 200000);
-        });
-    }
-    EXPECT_TRUE(LineFree(device->slavePath())) << "the line outlived the program";
+        OpenPort(ui);
+        SendBlocked(ui, dlg);
+        // Closed and opened again at once: the opening waits for the thread
+        // that is still writing.
+        ClosePort(ui);
+        OpenPort(ui);
+        EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
+        SendBlocked(ui, dlg);
+        EXPECT_EQ(dlg.SendCount(), 3 * 200000);
+    });
+    EXPECT_FALSE(LineLocked(line)) << "the line outlived the program";
     EXPECT_EQ(m_boxes->count(), 0u) << "a stop's abort is no failure";
 }
 

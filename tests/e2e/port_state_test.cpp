@@ -4,7 +4,9 @@
 #include <QAccessible>
 #include <QWidget>
 
+#include <string>
 #include <tuple>
+#include <unistd.h>
 
 #include "framework/afxqt.h"
 #include "framework/afxtest.h"
@@ -67,9 +69,10 @@ TEST_F(PortStateTest, DefaultsOpenCom1AndTheToggleClosesIt)
 
 // A press that cannot open shows why in the window only (no box), leaves the
 // lamp and the toggle as they were, and sends are refused as with the port
-// closed and not counted; the next press opens in full, with the lists as they
-// are at that press. A missing device fails the open; without its monitor
-// thread the engine holds the port, but nothing would write.
+// closed: a notice box each, nothing sent or counted, no automatic send. The
+// next press opens in full, with the lists as they are at that press. A
+// missing device fails the open; without its monitor thread the engine holds
+// the port, but nothing would write.
 TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
 {
     const struct {
@@ -87,7 +90,7 @@ TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
         SCOPED_TRACE(row.name);
         devsim::DeviceSimulator* device = row.bDeviceThere ? StartDevice(options) : nullptr;
         if (!row.bDeviceThere)
-            PointCom1AtNothing();
+            setenv("TAVRIN_COM1", (testing::TempDir() + "tavrin-no-device-" + std::to_string(getpid())).c_str(), 1);
         CTavrinDlg dlg;
         RunDialog(dlg, [&](Ui& ui) {
             if (row.bDeviceThere)
@@ -100,9 +103,12 @@ TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
             ui.click(IDC_SEND_BUTTON);
             ui.click(IDC_AUTO_SEND_CHECK);
             EXPECT_FALSE(ui.checked(IDC_AUTO_SEND_CHECK));
+            EXPECT_FALSE(::KillTimer(ui.dialog(), AUTO_SEND_TIMER_ID)) << "the send timer runs";
             ASSERT_EQ(m_boxes->count(), 2u) << "only the two refusals raise a box";
-            for (const Box& box : m_boxes->boxes())
-                EXPECT_EQ(box.text, Gbk("串口没有开启，请先打开串口"));
+            for (const Box& box : m_boxes->boxes()) {
+                EXPECT_EQ(std::tuple(box.owner, box.text, box.caption, box.style),
+                          std::tuple(ui.dialog(), Gbk("串口没有开启，请先打开串口"), "Tavrin", UINT(MB_ICONEXCLAMATION)));
+            }
             EXPECT_EQ(ui.status(1), SendCount(0));
 
             m_boxes->clear();

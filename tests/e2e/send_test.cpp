@@ -10,19 +10,15 @@
 namespace e2e {
 namespace {
 
-class SendTest : public E2ETest {
-protected:
-    void SetUp() override
-    {
-        E2ETest::SetUp();
-        devsim::Options options;
-        options.keepReceived = true;
-        m_device = StartDevice(options);
-        ASSERT_NE(m_device, nullptr);
-    }
+class SendTest : public E2ETest {};
 
-    devsim::DeviceSimulator* m_device = nullptr;
-};
+// A device that keeps what it receives.
+devsim::Options Keeping()
+{
+    devsim::Options options;
+    options.keepReceived = true;
+    return options;
+}
 
 TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
 {
@@ -55,9 +51,7 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
     rows.push_back(text);
     rows.push_back(pairs);
 
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        OpenPort(ui);
+    RunOpen(Keeping(), [&](CTavrinDlg&, Ui& ui, devsim::DeviceSimulator& device) {
         std::string sent;
         for (const Row& row : rows) {
             SCOPED_TRACE(row.text.substr(0, 20));
@@ -67,8 +61,8 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
             ui.click(IDC_SEND_BUTTON);
             sent += row.bytes;
             EXPECT_EQ(ui.status(1), SendCount(static_cast<long long>(sent.size())));
-            E2E_WAIT(m_device->received() >= sent.size(), "the device to receive " << sent.size() << " bytes");
-            EXPECT_EQ(m_device->receivedBytes(), sent);
+            E2E_WAIT(device.received() >= sent.size(), "the device to receive " << sent.size() << " bytes");
+            EXPECT_EQ(device.receivedBytes(), sent);
         }
         ui.click(IDC_RESET_SENT_BUTTON);
         EXPECT_EQ(ui.status(1), SendCount(0));
@@ -76,49 +70,24 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
     EXPECT_EQ(m_boxes->count(), 0u);
 }
 
-TEST_F(SendTest, SendingWithThePortClosedShowsTheNoticeAndSendsNothing)
-{
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        ui.setText(IDC_SEND_EDIT, "data");
-        ui.click(IDC_SEND_BUTTON);
-        ASSERT_EQ(m_boxes->count(), 1u);
-        const Box box = m_boxes->boxes().front();
-        EXPECT_EQ(box.owner, ui.dialog());
-        EXPECT_EQ(box.text, Gbk("串口没有开启，请先打开串口"));
-        EXPECT_EQ(box.caption, "Tavrin");
-        EXPECT_EQ(box.style, static_cast<UINT>(MB_ICONEXCLAMATION));
-        EXPECT_EQ(ui.status(1), SendCount(0));
-
-        // Checking the automatic send with the port closed undoes the check.
-        ui.click(IDC_AUTO_SEND_CHECK);
-        EXPECT_FALSE(ui.checked(IDC_AUTO_SEND_CHECK));
-        EXPECT_EQ(m_boxes->count(), 2u);
-        EXPECT_FALSE(::KillTimer(ui.dialog(), AUTO_SEND_TIMER_ID)) << "the send timer runs";
-    });
-    EXPECT_EQ(m_device->received(), 0u);
-}
-
 TEST_F(SendTest, PeriodicSendingTicksAndStopsWhenThePortCloses)
 {
-    CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
-        OpenPort(ui);
+    RunOpen(Keeping(), [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         ui.setText(IDC_SEND_EDIT, "T");
         ui.setText(IDC_PERIOD_EDIT, "20");
         ui.click(IDC_AUTO_SEND_CHECK);
         ASSERT_TRUE(ui.checked(IDC_AUTO_SEND_CHECK));
-        E2E_WAIT(m_device->received() >= 3, "three ticks of a 20 ms period");
+        E2E_WAIT(device.received() >= 3, "three ticks of a 20 ms period");
         // A tick whose data the engine has not taken up yet when the next
         // comes is replaced by it, so on a busy machine the device may get
         // fewer sends than were counted, but only whole ones.
-        EXPECT_EQ(m_device->receivedBytes(), std::string(m_device->received(), 'T'));
+        EXPECT_EQ(device.receivedBytes(), std::string(device.received(), 'T'));
         EXPECT_GE(dlg.SendCount(), 3);
 
         // The send text is read afresh at every tick.
         ui.setText(IDC_SEND_EDIT, "U");
-        const std::uint64_t before = m_device->received();
-        E2E_WAIT(m_device->receivedBytes().find('U', before) != std::string::npos, "a tick with the new text");
+        const std::uint64_t before = device.received();
+        E2E_WAIT(device.receivedBytes().find('U', before) != std::string::npos, "a tick with the new text");
 
         ClosePort(ui);
         EXPECT_FALSE(ui.checked(IDC_AUTO_SEND_CHECK));

@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -15,21 +13,14 @@
 
 namespace {
 
-constexpr int kCom = 7;
+constexpr int kCom = PortOnLine::kNumber;
 
-class Port : public testing::Test {
+class Port : public PortOnLine {
 protected:
     void SetUp() override
     {
-        m_line.NameAs(kCom);
-        m_port = OpenCom(kCom);
-        ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        PortOnLine::SetUp();
         ASSERT_TRUE(SetCommMask(m_port, EV_RXCHAR));
-    }
-    void TearDown() override
-    {
-        if (m_port != INVALID_HANDLE_VALUE)
-            CloseHandle(m_port);
     }
 
     // Starts a read with no time limits that the queue cannot fill yet.
@@ -41,9 +32,6 @@ protected:
         ASSERT_FALSE(ReadFile(m_port, buffer, size, &done, &ov));
         ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
     }
-
-    PtyLine m_line;
-    HANDLE m_port = INVALID_HANDLE_VALUE;
 };
 
 TEST_F(Port, IsHeldExclusivelyAgainstUsAndOtherProgramsAndReleasedAtClose)
@@ -52,32 +40,17 @@ TEST_F(Port, IsHeldExclusivelyAgainstUsAndOtherProgramsAndReleasedAtClose)
     EXPECT_EQ(OpenCom(kCom), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     ASSERT_TRUE(CloseHandle(m_port));
-    m_port = INVALID_HANDLE_VALUE;
-
-    // Another terminal program that locks the device, as well-behaved ones do.
-    const int other = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(OpenCom(kCom), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    close(other);
     m_port = OpenCom(kCom);
     ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "the device must be free again at once";
 
-    // One that does not lock: a child that gives up root (when it has it,
-    // TIOCEXCL does not stop root) and opens the device.
+    // Another program that does not lock is refused as busy. (One that locks
+    // the device keeps us out: PortNames.WhyADeviceDidNotOpen.)
     ASSERT_EQ(chmod(m_line.slavePath().c_str(), 0666), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(2);
-        const int fd = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        _exit(fd < 0 && errno == EBUSY ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "1: not refused as busy; 2: still root";
+    EXPECT_EQ(ExitStatusAsNobody([&] {
+                  const int fd = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                  return fd < 0 && errno == EBUSY ? 0 : 1;
+              }),
+              0) << "1: not refused as busy; 2: still root";
 }
 
 TEST_F(Port, RefusedSettingLeavesThePortAsItWas)

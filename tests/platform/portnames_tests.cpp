@@ -1,19 +1,16 @@
 // Which device COMn opens (the variable, the ports file, /dev/ttyS{n-1}), and
 // the line on standard error when a device cannot be opened.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,17 +25,9 @@ using namespace std::string_literals;
 // What `action` writes to standard error.
 std::string StderrOf(const std::function<void()>& action)
 {
-    std::FILE* file = std::tmpfile();
-    const int saved = dup(STDERR_FILENO);
-    dup2(fileno(file), STDERR_FILENO);
+    testing::internal::CaptureStderr();
     action();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    std::string text(static_cast<size_t>(lseek(fileno(file), 0, SEEK_END)), '\0');
-    if (pread(fileno(file), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
-        ADD_FAILURE() << "standard error could not be read back";
-    std::fclose(file);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
 size_t Lines(const std::string& text)
@@ -51,10 +40,8 @@ class PortNames : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = (tmp && *tmp ? tmp : "/tmp") + "/tavrin-config-XXXXXX"s;
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = std::filesystem::temp_directory_path() / "tavrin-config-XXXXXX";
+        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
         setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
     }
     void TearDown() override
@@ -127,12 +114,10 @@ TEST_F(PortNames, PortsFileReadings)
     setenv("HOME", savedHome.c_str(), 1);
 }
 
-// Whether an open port holds this line: its lock keeps another out.
+// Whether an open port holds this line.
 bool Holds(HANDLE port, const PtyLine& line)
 {
-    const int other = open(line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    const bool held = port != INVALID_HANDLE_VALUE && other >= 0 && flock(other, LOCK_EX | LOCK_NB) != 0;
-    close(other);
+    const bool held = port != INVALID_HANDLE_VALUE && LineLocked(line.slavePath());
     CloseHandle(port);
     return held;
 }
@@ -145,21 +130,6 @@ TEST_F(PortNames, ThePortsFileNamesARealDeviceAndTheVariableComesFirst)
     EXPECT_TRUE(Holds(OpenCom(7), first));
     second.NameAs(7);
     EXPECT_TRUE(Holds(OpenCom(7), second));
-}
-
-// Opens COMn as an ordinary user, in a child: the tests run as root, whom no
-// permission stops.
-void OpenAsUser(int number)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(2);
-        _exit(OpenCom(number) == INVALID_HANDLE_VALUE ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "1: the device opened; 2: still root";
 }
 
 TEST_F(PortNames, WhyADeviceDidNotOpen)
@@ -196,7 +166,8 @@ TEST_F(PortNames, WhyADeviceDidNotOpen)
         row.variable.empty() ? unsetenv(variable.c_str()) : setenv(variable.c_str(), row.variable.c_str(), 1);
         const std::string said = StderrOf([&] {
             if (row.asUser)
-                OpenAsUser(row.com);
+                EXPECT_EQ(ExitStatusAsNobody([&] { return OpenCom(row.com) == INVALID_HANDLE_VALUE ? 0 : 1; }), 0)
+                    << "1: the device opened; 2: still root";
             else
                 EXPECT_EQ(OpenCom(row.com), INVALID_HANDLE_VALUE);
         });

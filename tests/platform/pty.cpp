@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
-#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,13 +44,7 @@ void PtyLine::NameAs(int number) const
 
 void PtyLine::Send(std::string_view bytes) const
 {
-    while (!bytes.empty()) {
-        const ssize_t n = write(m_master, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        ASSERT_GT(n, 0) << std::strerror(errno);
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
+    ASSERT_TRUE(WriteAll(m_master, bytes)) << std::strerror(errno);
 }
 
 bool PtyLine::AwaitOutput() const
@@ -58,22 +55,8 @@ bool PtyLine::AwaitOutput() const
 
 std::string PtyLine::Receive(size_t count) const
 {
-    std::string got;
-    while (got.size() < count) {
-        char buffer[4096];
-        if (!AwaitOutput()) {
-            ADD_FAILURE() << "nothing arrived at the device";
-            return got;
-        }
-        const ssize_t n = read(m_master, buffer, std::min(sizeof buffer, count - got.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ADD_FAILURE() << "device read failed: " << std::strerror(errno);
-            return got;
-        }
-        got.append(buffer, static_cast<size_t>(n));
-    }
+    const std::string got = ReadFrom(m_master, count);
+    EXPECT_EQ(got.size(), count) << "the device did not get all of it";
     return got;
 }
 
@@ -89,6 +72,70 @@ HANDLE OpenCom(int number)
     const std::string name = "COM" + std::to_string(number);
     return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+void PortOnLine::SetUp()
+{
+    m_line.NameAs(kNumber);
+    m_port = OpenCom(kNumber);
+    ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+}
+
+void PortOnLine::TearDown()
+{
+    if (m_port != INVALID_HANDLE_VALUE)
+        CloseHandle(m_port);
+}
+
+bool LineLocked(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool locked = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0)
+        close(fd);
+    return locked;
+}
+
+int ExitStatusAsNobody(const std::function<int()>& body)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+std::string ReadFrom(int fd, size_t count)
+{
+    std::string got;
+    char buffer[4096];
+    for (pollfd p{fd, POLLIN, 0}; got.size() < count && poll(&p, 1, kHang) == 1;) {
+        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
 }
 
 DWORD InQueue(HANDLE port)

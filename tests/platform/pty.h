@@ -3,6 +3,8 @@
 // the waits the port and engine tests share. No Qt.
 #pragma once
 
+#include <functional>
+#include <gtest/gtest.h>
 #include <string>
 #include <string_view>
 
@@ -34,8 +36,35 @@ private:
     std::string m_slave;
 };
 
+// Writes all of `bytes` to a descriptor; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+// Reads until `count` bytes have come, the end, or nothing for kHang.
+std::string ReadFrom(int fd, size_t count);
+
 // Opens "COM<number>" for overlapped reading and writing, unshared.
 HANDLE OpenCom(int number);
+
+// A test with a line named COM<kNumber> and its port open on it.
+class PortOnLine : public testing::Test {
+public:
+    static constexpr int kNumber = 7;
+
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    PtyLine m_line;
+    HANDLE m_port = INVALID_HANDLE_VALUE;
+};
+
+// Whether a program that locks the device, as well-behaved ones do, would be
+// kept out of it now.
+bool LineLocked(const std::string& path);
+
+// The exit status of `body` run in a child that has given up root (the tests
+// run as root, whom neither permissions nor TIOCEXCL stop); 2 when it could
+// not give it up.
+int ExitStatusAsNobody(const std::function<int()>& body);
 
 // An OVERLAPPED with an event of its own.
 struct Overlapped : OVERLAPPED {

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kCom = 9;
 // Far beyond kHang, the guard against a hang.
 constexpr DWORD kMinutes = 10 * 60 * 1000;
 
@@ -41,22 +40,8 @@ const Case kCases[] = {
     {"none", {0, 0, 0, 0, 0}, 3, "", {"ab", "c"}, false, "abc"},
 };
 
-class ReadTimeouts : public ::testing::TestWithParam<Case> {
+class ReadTimeouts : public PortOnLine, public testing::WithParamInterface<Case> {
 protected:
-    void SetUp() override
-    {
-        m_line.NameAs(kCom);
-        m_port = OpenCom(kCom);
-        ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-    }
-    void TearDown() override
-    {
-        if (m_port != INVALID_HANDLE_VALUE)
-            CloseHandle(m_port);
-    }
-
-    PtyLine m_line;
-    HANDLE m_port = INVALID_HANDLE_VALUE;
     Overlapped m_ov;
 };
 

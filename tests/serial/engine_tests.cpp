@@ -1,23 +1,20 @@
 // The port engine against real pseudo-terminals, with a real owner window.
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
-#include <memory>
 #include <poll.h>
 #include <string>
-#include <sys/file.h>
 #include <termios.h>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
 #include "../platform/pty.h"
 #include "owner.h"
-#include "tests/support/baud.h"
 #include "platform/faults.h"
 
 using owner::Box;
@@ -36,7 +33,6 @@ BOOL OpenAsConsole(CCommPort& port, CWnd* owner, int baud = 9600, char parity = 
     return port.Open(owner, kCom, baud, parity, data, stop, EV_RXCHAR | EV_RXFLAG, 512);
 }
 
-using testsupport::SpeedOf;
 using Texts = std::vector<std::string>;
 
 class Engine : public testing::Test {
@@ -54,15 +50,13 @@ protected:
     }
 
     // Runs `body` in a real owner dialog with a port opened as the console
-    // opens it (unless other events or another write buffer are given) and
-    // its monitor thread running.
-    void WithMonitor(const std::function<void(COwnerDlg&, CCommPort&)>& body,
-                     DWORD events = EV_RXCHAR | EV_RXFLAG, UINT writeBufferSize = 512)
+    // opens it (unless other events are given) and its monitor thread running.
+    void WithMonitor(const std::function<void(COwnerDlg&, CCommPort&)>& body, DWORD events = EV_RXCHAR | EV_RXFLAG)
     {
         COwnerDlg dlg;
         dlg.Run([&](COwnerDlg& d) {
             CCommPort port;
-            ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, events, writeBufferSize));
+            ASSERT_TRUE(port.Open(&d, kCom, 9600, 'N', 8, 1, events, 512));
             ASSERT_TRUE(port.StartMonitor());
             body(d, port);
         });
@@ -75,25 +69,25 @@ TEST_F(Engine, OpensWithEverySettingOfTheListsAndTheyReadBack)
 {
     BoxRecorder boxes;
     CCommPort port;
-    for (int baud : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400})
+    const std::pair<int, speed_t> bauds[] = {{300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},
+                                             {4800, B4800},   {9600, B9600},   {19200, B19200}, {38400, B38400}};
+    for (const auto& [baud, speed] : bauds)
         for (char parity : {'N', 'O', 'E'})
             for (int data : {8, 7, 6})
                 for (int stop : {1, 2}) {
                     SCOPED_TRACE(testing::Message() << baud << parity << data << stop);
                     ASSERT_TRUE(OpenAsConsole(port, nullptr, baud, parity, data, stop));
-                    ASSERT_NE(port.m_hPort.load(), nullptr);
                     // What a pseudo-terminal holds, from the far end.
                     termios t;
                     ASSERT_EQ(tcgetattr(m_line.master(), &t), 0);
-                    EXPECT_EQ(cfgetospeed(&t), SpeedOf(baud));
+                    EXPECT_EQ(cfgetospeed(&t), speed);
                     EXPECT_EQ((t.c_cflag & CSTOPB) != 0, stop == 2);
                     // The rest from the port's record.
                     DCB dcb{};
                     ASSERT_TRUE(GetCommState(port.m_hPort, &dcb));
-                    EXPECT_EQ(dcb.BaudRate, DWORD(baud));
-                    EXPECT_EQ(dcb.Parity, parity == 'N' ? NOPARITY : parity == 'O' ? ODDPARITY : EVENPARITY);
-                    EXPECT_EQ(dcb.ByteSize, data);
-                    EXPECT_EQ(dcb.StopBits, stop == 1 ? ONESTOPBIT : TWOSTOPBITS);
+                    const BYTE parityCode = parity == 'N' ? NOPARITY : parity == 'O' ? ODDPARITY : EVENPARITY;
+                    EXPECT_EQ(std::tuple(dcb.BaudRate, dcb.Parity, dcb.ByteSize, dcb.StopBits),
+                              std::tuple(DWORD(baud), parityCode, BYTE(data), BYTE(stop == 1 ? ONESTOPBIT : TWOSTOPBITS)));
                     EXPECT_EQ(dcb.fRtsControl, DWORD{RTS_CONTROL_ENABLE});
                     EXPECT_EQ(dcb.EvtChar, 'q');
                     EXPECT_EQ(dcb.fOutX | dcb.fInX | dcb.fOutxCtsFlow, 0u) << "flow control off";
@@ -103,11 +97,10 @@ TEST_F(Engine, OpensWithEverySettingOfTheListsAndTheyReadBack)
 
 TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
 {
-    struct Step {
+    const struct {
         const char* call;
         const char* text;
-    };
-    const Step steps[] = {
+    } steps[] = {
         {"SetCommTimeouts", "SetCommTimeouts()"},
         {"SetCommMask", "SetCommMask()"},
         {"GetCommState", "GetCommState()"},
@@ -129,10 +122,9 @@ TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
         platform::faults::ClearAll();
         const std::vector<Box> shown = boxes.boxes();
         ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, owner::ReportText(steps[failing].text, ERROR_ACCESS_DENIED, kCom));
-        EXPECT_EQ(shown[0].caption, "Application Error");
-        EXPECT_EQ(shown[0].style, UINT(MB_OK | MB_ICONERROR));
-        EXPECT_EQ(shown[0].owner, nullptr);
+        EXPECT_EQ(std::tuple(shown[0].owner, shown[0].text, shown[0].caption, shown[0].style),
+                  std::tuple(nullptr, owner::ReportText(steps[failing].text, ERROR_ACCESS_DENIED, kCom),
+                             "Application Error", UINT(MB_OK | MB_ICONERROR)));
     }
 }
 
@@ -147,57 +139,40 @@ TEST_F(Engine, WithoutItsEventsTheEngineDoesNotOpen)
     EXPECT_TRUE(OpenAsConsole(port, nullptr)) << "a later open makes the missing events";
 }
 
-TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrder)
+TEST_F(Engine, BytesReachTheOwnerOneMessageEachInOrderAndEachWakeEndsWithItsEvents)
 {
-    WithMonitor([&](COwnerDlg& d, CCommPort&) {
-        // Three bytes together: three messages, then one RXFLAG.
-        m_line.Send("abc");
-        ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 4; }));
-        ASSERT_EQ(d.m_messages.size(), 4u);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(d.m_messages[i].msg, UINT(WM_PORT_RXCHAR));
-            EXPECT_EQ(d.m_messages[i].wParam, WPARAM('a' + i));
-        }
-        EXPECT_EQ(d.m_messages[3].msg, UINT(WM_PORT_RXFLAG));
-
-        // Every byte value, unsigned, four times over: more than the engine
-        // hands over at once, so the bursts' edges lose and repeat nothing.
-        // lParam the port number; one RXFLAG per wake, after that wake's bytes.
-        d.m_messages.clear();
-        std::string all;
-        for (int i = 0; i < 4 * 256; ++i)
-            all += static_cast<char>(i);
-        m_line.Send(all);
-        ASSERT_TRUE(ServeUntil(
-            [&] { return d.Bytes().size() == all.size() && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
-        EXPECT_EQ(d.Bytes(), all);
-        UINT previous = WM_PORT_RXFLAG;
-        for (const Message& m : d.m_messages) {
-            EXPECT_EQ(m.lParam, kCom);
-            if (m.msg == WM_PORT_RXCHAR)
-                EXPECT_LE(m.wParam, 255u);
-            else
-                EXPECT_EQ(previous, UINT(WM_PORT_RXCHAR)) << "a wake without bytes sent RXFLAG";
-            previous = m.msg;
-        }
-    });
-}
-
-TEST_F(Engine, EveryMaskedEventHasItsMessageInOrder)
-{
-    // With EV_ERR in the mask the device going away is told too; the order
-    // of a wake is bytes, then ERR, then RXFLAG.
+    // Every byte value, unsigned, four times over: more than the engine hands
+    // over at once, so the bursts' edges lose and repeat nothing. lParam is
+    // the port number. A wake's bytes come first, then ERR when EV_ERR is in
+    // the mask (the device going away is told too), then RXFLAG.
+    std::string all;
+    for (int i = 0; i < 4 * 256; ++i)
+        all += static_cast<char>(i);
+    const struct {
+        DWORD events;
+        std::string wake;  // a run of bytes as one c, ERR as e, RXFLAG as f
+    } masks[] = {{EV_RXCHAR | EV_RXFLAG, "cf"}, {EV_RXCHAR | EV_RXFLAG | EV_ERR, "cef"}};
     BoxRecorder boxes;
-    WithMonitor([&](COwnerDlg& d, CCommPort&) {
-        m_line.Send("x");
-        ASSERT_TRUE(ServeUntil([&] { return d.m_messages.size() >= 3; }));
-        ASSERT_EQ(d.m_messages.size(), 3u);
-        EXPECT_EQ(d.m_messages[0].msg, UINT(WM_PORT_RXCHAR));
-        EXPECT_EQ(d.m_messages[1].msg, UINT(WM_PORT_ERR));
-        EXPECT_EQ(d.m_messages[2].msg, UINT(WM_PORT_RXFLAG));
-        for (const Message& m : d.m_messages)
-            EXPECT_EQ(m.lParam, kCom);
-    }, EV_RXCHAR | EV_RXFLAG | EV_ERR);
+    for (const auto& mask : masks) {
+        WithMonitor([&](COwnerDlg& d, CCommPort&) {
+            m_line.Send(all);
+            ASSERT_TRUE(ServeUntil(
+                [&] { return d.Bytes().size() == all.size() && d.m_messages.back().msg == WM_PORT_RXFLAG; }));
+            EXPECT_EQ(d.Bytes(), all);
+            std::string wakes;
+            for (const Message& m : d.m_messages) {
+                EXPECT_EQ(m.lParam, kCom);
+                EXPECT_LE(m.wParam, 255u);
+                const char letter = m.msg == WM_PORT_RXCHAR ? 'c' : m.msg == WM_PORT_ERR ? 'e' : 'f';
+                if (letter != 'c' || !wakes.ends_with('c'))
+                    wakes += letter;
+            }
+            std::string expected;
+            while (expected.size() < wakes.size())
+                expected += mask.wake;
+            EXPECT_EQ(wakes, expected);
+        }, mask.events);
+    }
 }
 
 TEST_F(Engine, TwoSendsBeforeTheThreadWakesWriteTheSecondOnce)
@@ -242,18 +217,6 @@ TEST_F(Engine, StopAndWriteTogetherWriteNothingAndTheThreadEndsWith100)
     });
 }
 
-TEST_F(Engine, DataLongerThanTheBufferGoesOutWhole)
-{
-    WithMonitor([&](COwnerDlg&, CCommPort& port) {
-        const std::string text = Pattern(100);
-        ASSERT_TRUE(port.SendString(text.c_str()));
-        EXPECT_EQ(m_line.Receive(text.size()), text);
-        ASSERT_TRUE(port.SendString(""));
-        ASSERT_TRUE(port.SendString("ok"));
-        EXPECT_EQ(m_line.Receive(2), "ok") << "the empty text wrote nothing";
-    }, EV_RXCHAR | EV_RXFLAG, 16);
-}
-
 TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
 {
     BoxRecorder boxes;
@@ -268,10 +231,7 @@ TEST_F(Engine, AStopEndsAWriteTheDeviceDoesNotTakeAndFreesTheLine)
         // thrown away: the device keeps only what its own input buffer held
         // (a pseudo-terminal's 4 KiB), of about three times that the line had
         // taken.
-        const int other = open(m_line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(other, 0);
-        EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0) << "the line is still locked";
-        close(other);
+        EXPECT_FALSE(LineLocked(m_line.slavePath())) << "the line is still locked";
         size_t left = 0;
         char buffer[4096];
         for (ssize_t n; (n = read(m_line.master(), buffer, sizeof buffer)) > 0;)

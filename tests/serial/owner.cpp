@@ -1,11 +1,9 @@
 #include "owner.h"
 
-#include <QTimer>
-
 #include <pthread.h>
 #include <thread>
 
-#include "framework/afxthread.h"
+#include "tests/support/dialog.h"
 
 namespace owner {
 namespace {
@@ -28,22 +26,9 @@ COwnerDlg::COwnerDlg() : CDialog(IDD_OWNER)
     AfxSetResources(&kModule);
 }
 
-void COwnerDlg::Run(std::function<void(COwnerDlg&)> body)
+void COwnerDlg::Run(const std::function<void(COwnerDlg&)>& body)
 {
-    m_body = std::move(body);
-    DoModal();
-}
-
-BOOL COwnerDlg::OnInitDialog()
-{
-    CDialog::OnInitDialog();
-    QTimer::singleShot(0, [this] {
-        if (m_body)
-            m_body(*this);
-        if (m_hWnd)
-            EndDialog(IDCANCEL);
-    });
-    return TRUE;
+    testsupport::RunDialog(*this, [&](testsupport::Ui&) { body(*this); });
 }
 
 LRESULT COwnerDlg::Record(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -63,55 +48,16 @@ std::string COwnerDlg::Bytes() const
     return bytes;
 }
 
-BoxRecorder::BoxRecorder()
+void BoxRecorder::NoteLock()
 {
-    AfxSetMessageBoxHook([this](HWND owner, const CString& text, const CString& caption, UINT style) {
-        if (CCommPort* port = m_port.load()) {
-            std::thread([&] {
-                if (pthread_mutex_trylock(&port->m_csPortSync.Mutex) == 0)
-                    pthread_mutex_unlock(&port->m_csPortSync.Mutex);
-                else
-                    m_heldAtABox = true;
-            }).join();
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            m_boxes.push_back(Box{owner, text.bytes(), caption.bytes(), style});
-        }
-        AfxWakeWaiters();
-        return IDOK;
-    });
-}
-
-BoxRecorder::~BoxRecorder()
-{
-    AfxSetMessageBoxHook(nullptr);
-}
-
-std::vector<Box> BoxRecorder::boxes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes;
-}
-
-std::vector<std::string> BoxRecorder::texts() const
-{
-    std::vector<std::string> texts;
-    for (const Box& box : boxes())
-        texts.push_back(box.text);
-    return texts;
-}
-
-size_t BoxRecorder::count() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes.size();
-}
-
-void BoxRecorder::clear()
-{
-    std::lock_guard lock(m_mutex);
-    m_boxes.clear();
+    if (CCommPort* port = m_port.load()) {
+        std::thread([&] {
+            if (pthread_mutex_trylock(&port->m_csPortSync.Mutex) == 0)
+                pthread_mutex_unlock(&port->m_csPortSync.Mutex);
+            else
+                m_heldAtABox = true;
+        }).join();
+    }
 }
 
 std::string ReportText(const char* operation, DWORD error, int port)

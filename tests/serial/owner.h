@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,27 +29,17 @@ struct Message {
 using testsupport::Box;
 using testsupport::ServeUntil;
 
-// Records every message box and answers it at once, as the other windowed
-// suites' recorder does, and notes whether the watched port's lock was held
-// while a box was up: tried from another thread, since the lock's holder may
-// take it again.
-class BoxRecorder {
+// Records message boxes as the other windowed suites do, and notes whether
+// the watched port's lock was held while a box was up: tried from another
+// thread, since the lock's holder may take it again.
+class BoxRecorder : public testsupport::BoxRecorder {
 public:
-    BoxRecorder();
-    ~BoxRecorder();
-    BoxRecorder(const BoxRecorder&) = delete;
-    BoxRecorder& operator=(const BoxRecorder&) = delete;
-
+    BoxRecorder() : testsupport::BoxRecorder([this] { NoteLock(); }) {}
     void Watch(CCommPort* port) { m_port = port; }
-    std::vector<Box> boxes() const;
-    std::vector<std::string> texts() const;
-    size_t count() const;
-    void clear();
     bool heldAtABox() const { return m_heldAtABox; }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<Box> m_boxes;
+    void NoteLock();
     std::atomic<CCommPort*> m_port{nullptr};
     std::atomic<bool> m_heldAtABox{false};
 };
@@ -60,7 +49,7 @@ public:
     COwnerDlg();
 
     // Runs body once the dialog is up, then ends the dialog.
-    void Run(std::function<void(COwnerDlg&)> body);
+    void Run(const std::function<void(COwnerDlg&)>& body);
 
     // Received bytes, in order, and everything in arrival order.
     std::string Bytes() const;
@@ -73,13 +62,11 @@ protected:
     afx_msg LRESULT OnRxChar(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXCHAR, wParam, lParam); }
     afx_msg LRESULT OnRxFlag(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_RXFLAG, wParam, lParam); }
     afx_msg LRESULT OnErr(WPARAM wParam, LPARAM lParam) { return Record(WM_PORT_ERR, wParam, lParam); }
-    BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()
 
 private:
     LRESULT Record(UINT msg, WPARAM wParam, LPARAM lParam);
-    std::function<void(COwnerDlg&)> m_body;
 };
 
 // What ReportError shows for an operation and an error code.

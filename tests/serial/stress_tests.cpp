@@ -102,6 +102,16 @@ protected:
     std::unique_ptr<devsim::DeviceSimulator> m_device;
 };
 
+// A device that sends the pattern payload without end from the start.
+devsim::Options Flood()
+{
+    devsim::Options options;
+    options.floodBytes = 1ull << 40;
+    options.payload = devsim::Payload::Pattern;
+    options.startOn = devsim::StartOn::Now;
+    return options;
+}
+
 // Descriptors and threads of the process.
 struct Resources {
     size_t fds;
@@ -129,11 +139,7 @@ Resources Now()
 
 TEST_F(Stress, OpenAndCloseDuringAStreamLoseNothingWithinAnOpeningAndLeaveNothing)
 {
-    devsim::Options options;
-    options.floodBytes = 1ull << 40;
-    options.payload = devsim::Payload::Pattern;
-    options.startOn = devsim::StartOn::Now;
-    ASSERT_NE(StartDevice(options), nullptr);
+    ASSERT_NE(StartDevice(Flood()), nullptr);
     WithPatternOwner([&](PatternOwner& owner) {
         CCommPort port;
         // A first opening makes what lives as long as the object (its events).
@@ -169,10 +175,7 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
         for (int round = 0; round < 8; ++round) {
             SCOPED_TRACE(round);
             const bool sending = round % 2 == 1;
-            devsim::Options options;
-            options.floodBytes = 1ull << 40;
-            options.payload = devsim::Payload::Pattern;
-            options.startOn = devsim::StartOn::Now;
+            devsim::Options options = Flood();
             options.stalled = sending;
             if (round == 1)
                 before = Now(); // what the first round made once is made
@@ -224,9 +227,8 @@ TEST_F(Stress, SendsAndAStreamOverlappingArriveExactlyBothWays)
     // The device floods once it has the first send, so the opening's purge
     // cannot take any of the flood.
     constexpr std::uint64_t kFlood = 512 * 1024;
-    devsim::Options options;
+    devsim::Options options = Flood();
     options.floodBytes = kFlood;
-    options.payload = devsim::Payload::Pattern;
     options.startOn = devsim::StartOn::FirstByte;
     options.keepReceived = true;
     devsim::DeviceSimulator* device = StartDevice(options);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,20 +22,23 @@ struct Box {
 // From construction on, records every message box and answers it at once with
 // IDOK, so no box blocks; the boxes may come from any thread. Each box also
 // wakes AfxWaitServingMessages, since a test may be waiting for it there.
+// `atEachBox` runs on the box's thread before the box is recorded.
 class BoxRecorder {
 public:
-    BoxRecorder();
+    explicit BoxRecorder(std::function<void()> atEachBox = {});
     ~BoxRecorder();
     BoxRecorder(const BoxRecorder&) = delete;
     BoxRecorder& operator=(const BoxRecorder&) = delete;
 
     std::vector<Box> boxes() const;
+    std::vector<std::string> texts() const;
     size_t count() const;
     void clear();
 
 private:
     mutable std::mutex m_mutex;
     std::vector<Box> m_boxes;
+    std::function<void()> m_atEachBox;
 };
 
 } // namespace testsupport

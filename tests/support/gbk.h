@@ -3,7 +3,6 @@
 // be written readably and checked byte for byte.
 #pragma once
 
-#include <cerrno>
 #include <iconv.h>
 #include <optional>
 #include <string>
@@ -13,19 +12,19 @@
 // is not valid in the source encoding or cannot be written in the target one.
 inline std::optional<std::string> Reencode(std::string_view text, const char* from, const char* to)
 {
-    iconv_t cd = iconv_open(to, from);
+    const iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
     std::string out(text.size() * 4 + 4, '\0');
     char* in = const_cast<char*>(text.data());
+    char* at = out.data();
     size_t inLeft = text.size();
-    char* outPtr = out.data();
     size_t outLeft = out.size();
-    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    if (rc != static_cast<size_t>(-1))
-        rc = iconv(cd, nullptr, nullptr, &outPtr, &outLeft);  // a pending partial character is an error
+    // The second call ends the text: a pending partial character is an error.
+    const bool converted = iconv(cd, &in, &inLeft, &at, &outLeft) != static_cast<size_t>(-1)
+        && iconv(cd, nullptr, nullptr, &at, &outLeft) != static_cast<size_t>(-1) && inLeft == 0;
     iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0)
+    if (!converted)
         return std::nullopt;
     out.resize(out.size() - outLeft);
     return out;
