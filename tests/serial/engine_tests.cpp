@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <QSocketNotifier>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -387,8 +388,17 @@ TEST_F(Engine, ReadAndWriteFailuresAreReportedOutsideTheLockAndTheNextGoesThroug
         port.SendString("lost");
         ASSERT_TRUE(ServeUntil([&] { return boxes.count() > 0; }));
         EXPECT_EQ(boxes.texts(), Texts{owner::ReportText("WriteFile()", ERROR_GEN_FAILURE, kCom)});
+        // The window keeps serving while the device waits: anything the
+        // engine still has to tell its owner must not hold up the send.
+        QSocketNotifier arrived(m_line.master(), QSocketNotifier::Read);
+        QObject::connect(&arrived, &QSocketNotifier::activated, [&arrived] {
+            arrived.setEnabled(false);
+            AfxWakeWaiters();
+        });
         port.SendString("next");
+        ASSERT_TRUE(ServeUntil([&] { return !arrived.isEnabled(); })) << "nothing arrived at the device";
         EXPECT_EQ(m_line.Receive(4), "next");
+        EXPECT_EQ(boxes.texts(), Texts{owner::ReportText("WriteFile()", ERROR_GEN_FAILURE, kCom)});
         EXPECT_FALSE(boxes.heldAtABox()) << "a box came up while the port's lock was held";
     });
 }
