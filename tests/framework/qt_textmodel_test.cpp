@@ -64,19 +64,22 @@ TEST(TextLayout, WrapsByTheEditControlRules)
     const struct {
         const char16_t* text;
         std::vector<int> starts;
+        int width = 10;
     } cases[] = {
-        {u"", {0}}, {u"a\n\nb", {0, 2, 3}},
+        {u"", {0}}, {u"a\n\nb\n", {0, 2, 3, 5}},
         {u"aaaaaaaaaa", {0}},
         {u"aaaaaaaaaaaa", {0, 10}},  // a word longer than a line breaks where it overflows
         {u"ab cccccccc", {0, 3}},    // the word that overflows moves whole
         {u"ab cccccccccccc", {0, 3, 13}},
+        {u" cccccccccccc", {0, 1, 11}},  // after only a blank too
         {u"aaaaaaaaaa     \t\tb", {0, 17}},  // blanks hang past the edge
         {u"a\tb\tc\tdd e", {0, 6}}, {u"\u6570\u6570\u6570\u6570\u6570\u636E", {0, 5}},
         {u"aaaaaaaaa\u636E", {0, 9}},  // a wide character that does not fit
+        {u"ab\u636E", {0, 1, 2}, 1},  // a line holds at least one character
     };
     for (const auto& c : cases) {
         TextLayout layout;
-        layout.reset(c.text, metric, 10);
+        layout.reset(c.text, metric, c.width);
         EXPECT_EQ(LinesOf(layout), c.starts) << testing::PrintToString(std::u16string(c.text).size());
     }
     TextLayout layout;
