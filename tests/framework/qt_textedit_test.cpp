@@ -257,58 +257,49 @@ TEST(TextEditAccessible, ReadsTheShownTextCaretSelectionLinesAndPlaces)
     }
 }
 
-TEST(TextEditAccessible, EditsAsTheUserWouldAndNotWhenReadOnly)
-{
-    const struct {
-        const char* name;
-        bool readOnly;
-        std::function<void(QAccessibleEditableTextInterface*)> edit;
-        std::string bytes;
-    } rows[] = {
-        {"insert a line", false, [](auto* e) { e->insertText(3, QStringLiteral("\nx")); }, "abc\r\nxdef"},
-        {"delete", false, [](auto* e) { e->deleteText(1, 3); }, "adef"},
-        {"replace", false, [](auto* e) { e->replaceText(0, 6, QString::fromUtf8("温")); }, Gbk("温")},
-        {"read-only", true, [](auto* e) { e->insertText(0, QStringLiteral("x")); }, "abcdef"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        TextEditWidget edit;
-        edit.setText(QStringLiteral("abcdef"));
-        edit.setReadOnly(row.readOnly);
-        QSignalSpy edited(&edit, &TextEditWidget::userEdited);
-        row.edit(QAccessible::queryAccessibleInterface(&edit)->editableTextInterface());
-        EXPECT_EQ(edit.bytes(), row.bytes);
-        EXPECT_EQ(edited.count(), row.readOnly ? 0 : 1);
-    }
-}
-
+// What the user (at the keyboard or through an assistive tool) and the
+// program change is told at the next frame; only the user's edits are
+// userEdited(), and a read-only edit takes none of them.
 TEST(TextEditAccessible, ChangesCaretAndSelectionAreToldAtTheFrame)
 {
+    const auto tool = [](TextEditWidget& edit) {
+        return QAccessible::queryAccessibleInterface(&edit)->editableTextInterface();
+    };
     const struct {
         const char* name;
         std::function<void(TextEditWidget&)> act;
         std::vector<std::string> told;
+        std::string bytes;  // after
+        int userEdits = 0;
     } rows[] = {
         {"appended bytes make one insertion", [](auto& e) { receive(e, Gbk("温度")); },
-         {"insert 7 温度", "cursor 9"}},
+         {"insert 7 温度", "cursor 9"}, "one\r\ntwo" + Gbk("温度")},
         {"a CR LF is told once both bytes are in", [](auto& e) { receive(e, "\r\n" + Gbk("度")); },
-         {"insert 7 \n度", "cursor 9"}},
+         {"insert 7 \n度", "cursor 9"}, "one\r\ntwo\r\n" + Gbk("度")},
         {"a replaced selection", [](auto& e) { e.setSelection(0, 3); e.replaceSelection(QStringLiteral("1")); },
-         {"update 0 one>1", "cursor 1"}},
-        {"cleared", [](auto& e) { e.setBytes(""); }, {"remove 0 one\ntwo"}},
+         {"update 0 one>1", "cursor 1"}, "1\r\ntwo"},
+        {"cleared", [](auto& e) { e.setBytes(""); }, {"remove 0 one\ntwo"}, ""},
         {"selected by the user", [](auto& e) { QTest::keyClick(&e, Qt::Key_End, Qt::ShiftModifier); },
-         {"selection 0 3", "cursor 3"}},
+         {"selection 0 3", "cursor 3"}, "one\r\ntwo"},
         {"changes apart, in their order",
          [](auto& e) {
              e.setSelection(7, 7); e.replaceSelection(QStringLiteral("!"));
              e.setSelection(0, 1); e.replaceSelection(QString());
          },
-         {"insert 7 !", "remove 0 o"}},
+         {"insert 7 !", "remove 0 o"}, "ne\r\ntwo!"},
+        {"a tool inserts a line", [&](auto& e) { tool(e)->insertText(3, QStringLiteral("\nx")); },
+         {"insert 3 \nx", "cursor 5"}, "one\r\nx\r\ntwo", 1},
+        {"a tool deletes", [&](auto& e) { tool(e)->deleteText(1, 3); }, {"remove 1 ne", "cursor 1"}, "o\r\ntwo", 1},
+        {"a tool replaces", [&](auto& e) { tool(e)->replaceText(0, 7, QString::fromUtf8("温")); },
+         {"update 0 one\ntwo>温", "cursor 1"}, Gbk("温"), 1},
+        {"a tool, read-only", [&](auto& e) { e.setReadOnly(true); tool(e)->insertText(0, QStringLiteral("x")); },
+         {}, "one\r\ntwo"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TextEditWidget edit;
         edit.setText(QStringLiteral("one\ntwo"));
+        QSignalSpy edited(&edit, &TextEditWidget::userEdited);
         testsupport::AccessibilityLog log;
         waitForFrame();
         log.told.clear();
@@ -316,6 +307,8 @@ TEST(TextEditAccessible, ChangesCaretAndSelectionAreToldAtTheFrame)
         EXPECT_TRUE(log.told.empty()) << "told before the frame";
         waitForFrame();
         EXPECT_EQ(log.told, row.told);
+        EXPECT_EQ(edit.bytes(), row.bytes);
+        EXPECT_EQ(edited.count(), row.userEdits);
     }
 
     // What changed while nobody listened is not told later.
