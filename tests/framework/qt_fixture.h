@@ -1,8 +1,11 @@
-// Shared by the framework's widget tests: a small resource module with one
-// dialog of every control kind, and a dialog that records what reaches its
-// handlers and runs test steps inside its modal loop.
+// Shared by the framework's dialog tests, with the headers they all use: a
+// small resource module with one dialog of every control kind, and a dialog
+// that records what reaches its handlers and runs test steps inside its modal
+// loop.
 #pragma once
 
+#include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -13,9 +16,9 @@
 #include <vector>
 
 #include "framework/afxqt.h"
-#include "framework/afxtest.h"
 #include "framework/afxwin.h"
 #include "tests/support/gbk.h"
+#include "tests/support/wait.h"
 
 namespace fixture {
 

@@ -5,10 +5,8 @@
 #include "qt_fixture.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -17,7 +15,6 @@
 #include <thread>
 
 #include "tests/support/text.h"
-#include "tests/support/wait.h"
 
 using namespace fixture;
 using testsupport::ServeUntil;
