@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
-#include <thread>
 
 #include "framework/afxwin.h"
 

@@ -6,16 +6,12 @@
 #include "framework/qtext.h"
 #include "framework/textedit.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QTest>
-
-#include "tests/support/wait.h"
 
 using namespace fixture;
 

@@ -1,20 +1,24 @@
-// Shared by the framework's widget tests: a small resource module with one
-// dialog of every control kind, and a dialog that records what reaches its
-// handlers and runs test steps inside its modal loop.
+// Shared by the framework's dialog tests, with the headers they all use: a
+// small resource module with one dialog of every control kind, and a dialog
+// that records what reaches its handlers and runs test steps inside its modal
+// loop.
 #pragma once
 
+#include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "framework/afxqt.h"
-#include "framework/afxtest.h"
 #include "framework/afxwin.h"
 #include "tests/support/gbk.h"
+#include "tests/support/wait.h"
 
 namespace fixture {
 
@@ -71,7 +75,7 @@ public:
     QWidget* Widget(int id) const { return AfxWidgetFromHandle(Item(id)); }
 
     std::vector<std::string> m_log;
-    std::vector<std::pair<WPARAM, LPARAM>> m_bytes;  // the WM_TEST_BYTE messages
+    std::map<LPARAM, std::vector<WPARAM>> m_bytes;  // the WM_TEST_BYTE wParams by lParam
     // Runs inside each WM_TEST_BYTE handler.
     std::function<void(CTestDlg&, WPARAM)> m_inHandler;
     CString m_strMulti;
@@ -112,7 +116,7 @@ protected:
     afx_msg LRESULT OnTestByte(WPARAM wParam, LPARAM lParam)
     {
         m_log.push_back("byte:" + std::to_string(wParam) + "," + std::to_string(lParam));
-        m_bytes.emplace_back(wParam, lParam);
+        m_bytes[lParam].push_back(wParam);
         if (m_inHandler)
             m_inHandler(*this, wParam);
         return static_cast<LRESULT>(wParam) + 1;

@@ -5,10 +5,8 @@
 #include "qt_fixture.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -17,7 +15,6 @@
 #include <thread>
 
 #include "tests/support/text.h"
-#include "tests/support/wait.h"
 
 using namespace fixture;
 using testsupport::ServeUntil;
@@ -75,16 +72,6 @@ TEST(MessageMap, DefaultAfterANestedSendProcessesTheHandlersOwnMessage)
     });
 }
 
-// The wParams of the WM_TEST_BYTE messages the dialog got with lParam.
-std::vector<WPARAM> Bytes(const CTestDlg& d, LPARAM lParam)
-{
-    std::vector<WPARAM> values;
-    for (const auto& [w, l] : d.m_bytes)
-        if (l == lParam)
-            values.push_back(w);
-    return values;
-}
-
 std::vector<WPARAM> Values(size_t count)
 {
     std::vector<WPARAM> values(count);
@@ -117,27 +104,8 @@ TEST(SentMessages, FromSeveralThreadsAtOnceEachIsServedOnceInItsSendersOrderWhil
             sender.join();
         EXPECT_EQ(wrongResults.load(), 0) << "a sender got another message's result";
         for (int s = 0; s < kSenders; ++s)
-            EXPECT_EQ(Bytes(d, s), Values(kEach)) << "sender " << s;
+            EXPECT_EQ(d.m_bytes[s], Values(kEach)) << "sender " << s;
     });
-}
-
-// Runs send on another thread and serves the window thread's event loop
-// until it has returned.
-LRESULT SendFromThread(const std::function<LRESULT()>& send)
-{
-    std::atomic<LRESULT> result{-1};
-    std::thread sender([&] {
-        result = send();
-        // Wakes the event loop with a plain event, which Qt both delivers and
-        // deletes: a queued functor would be allocated here and freed on the
-        // window thread behind Qt's own lock, a hand-over the thread checker
-        // cannot see.
-        QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::None));
-    });
-    while (result.load() == -1)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    sender.join();
-    return result;
 }
 
 // Handlers that take milliseconds each: the first posts an event, which the
@@ -167,22 +135,22 @@ TEST(MessageSeries, IsHandledInOrderWithTheEventLoopAndNestedWaitsBetweenBeforeT
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     };
-    LRESULT delivered = -1;
-    LRESULT unmapped = -1;
+    std::atomic<LRESULT> delivered{-1};
+    std::atomic<LRESULT> unmapped{-1};
     dlg.Run([&](CTestDlg& d) {
-        const HWND hwnd = d.m_hWnd;
-        SendFromThread([&] {
+        std::thread sender([&, hwnd = d.m_hWnd] {
             delivered = AfxSendMessageSeries(hwnd, WM_TEST_BYTE, values.data(), values.size(), 4);
             returned = true;
-            return delivered;
+            // A message nobody maps gets the default processing, and counts as delivered.
+            unmapped = AfxSendMessageSeries(hwnd, WM_USER + 21, values.data(), 3, 9);
         });
-        // A message nobody maps gets the default processing, and counts as delivered.
-        unmapped = SendFromThread([&] { return AfxSendMessageSeries(hwnd, WM_USER + 21, values.data(), 3, 9); });
+        EXPECT_TRUE(WaitUntil([&] { return unmapped.load() != -1; }));
+        sender.join();
     });
     other.join();
-    EXPECT_EQ(delivered, 20);
-    EXPECT_EQ(unmapped, 3);
-    EXPECT_EQ(Bytes(dlg, 4), values);
+    EXPECT_EQ(delivered.load(), 20);
+    EXPECT_EQ(unmapped.load(), 3);
+    EXPECT_EQ(dlg.m_bytes[4], values);
     EXPECT_FALSE(handledAfterReturn) << "the sender went on before the last handler had run";
     const auto at = [&](const char* entry) { return std::find(dlg.m_log.begin(), dlg.m_log.end(), entry); };
     EXPECT_LT(at("event"), at("byte:19,4")) << "the event loop did not run until the series was through";
