@@ -56,7 +56,6 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
         });
         EXPECT_EQ(result, row.result);
     }
-    EXPECT_EQ(m_boxes->count(), 0u);
 }
 
 // The device goes away while the port is open: the engine reports it in its
@@ -90,7 +89,6 @@ TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
         second->send("after\r\n");
         E2E_WAIT(dlg.RecvCount() == 8 + 7, "the bytes of the new device");
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "before\r\nafter\r\n");
-        EXPECT_EQ(m_boxes->count(), 0u);
     });
 }
 
@@ -134,7 +132,6 @@ TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorEx
         EXPECT_EQ(dlg.SendCount(), 3 * 200000);
     });
     EXPECT_FALSE(LineLocked(line)) << "the line outlived the program";
-    EXPECT_EQ(m_boxes->count(), 0u) << "a stop's abort is no failure";
 }
 
 } // namespace
