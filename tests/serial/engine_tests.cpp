@@ -311,18 +311,6 @@ TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
     });
 }
 
-TEST_F(Engine, TheWriteStepKeepsReceivedBytesNotYetDelivered)
-{
-    CCommPort port;
-    ASSERT_TRUE(OpenAsConsole(port, nullptr));
-    m_line.Send("CD");
-    ASSERT_TRUE(AwaitQueued(port.m_hPort, 2));
-    ASSERT_TRUE(port.SendString("x"));
-    CCommPort::WritePending(&port);
-    EXPECT_EQ(m_line.Receive(1), "x");
-    EXPECT_EQ(InQueue(port.m_hPort), 2u) << "the write threw away received bytes";
-}
-
 TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
 {
     WithMonitor([&](COwnerDlg& d, CCommPort& port) {
@@ -353,9 +341,7 @@ TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
             // The thread saw the stop after the burst it was delivering (at
             // most 256 bytes), stream or not.
             EXPECT_LE(d.Bytes().size() - before, 256u);
-            DWORD code = 0;
-            EXPECT_TRUE(ServeUntil([&] { return AfxGetThreadExitCode(firstThread, &code); }));
-            EXPECT_EQ(code, 100u);
+            EXPECT_EQ(AwaitEnd(port, firstThread), 100u);
         }
         // The stop event was reset: a new thread runs and delivers. It also
         // takes what the device sent meanwhile, so a device waiting for room
