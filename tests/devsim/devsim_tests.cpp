@@ -30,17 +30,11 @@ int OpenLine(const std::string& path)
 // script and the receive bench use.
 TEST(DeviceSimulator, PacedLinesAndStreamsArriveWholeAndInOrder)
 {
-    devsim::Options lines;
-    lines.periodMs = 5;
-    lines.line = "tick {n}";
-    devsim::Options stream;
-    stream.streamBytes = 1000;
-    stream.rateBytesPerSecond = 50000;
+    const devsim::Options lines{.line = "tick {n}", .periodMs = 5};
+    const devsim::Options stream{.streamBytes = 1000, .rateBytesPerSecond = 50000};
     // Outruns the pty's buffer long before the reader comes, so it must wait
     // for room and go on when the reader drains the line.
-    devsim::Options outrun;
-    outrun.streamBytes = 60000;
-    outrun.rateBytesPerSecond = 1000000000;
+    const devsim::Options outrun{.streamBytes = 60000, .rateBytesPerSecond = 1000000000};
     const std::string text = devsim::PayloadSource(devsim::Payload::Text, 1).next(60000);
     const struct {
         const devsim::Options& options;

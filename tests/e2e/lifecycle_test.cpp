@@ -31,11 +31,9 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
     } rows[] = {{devsim::Payload::Pattern, false, IDOK}, {devsim::Payload::Text, true, IDCANCEL}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.closePortFirst ? "the port, then Escape" : "the close button");
-        devsim::Options options;
-        options.floodBytes = 1ull << 32;  // far more than the test waits for
-        options.payload = row.payload;
-        options.startOn = devsim::StartOn::FirstByte;
-        devsim::DeviceSimulator* device = StartDevice(options);
+        // Far more bytes than the test waits for.
+        devsim::DeviceSimulator* device = StartDevice(
+            {.floodBytes = 1ull << 32, .payload = row.payload, .startOn = devsim::StartOn::FirstByte});
         ASSERT_NE(device, nullptr);
         CTavrinDlg dlg;
         const INT_PTR result = RunDialog(dlg, [&](Ui& ui) {
@@ -111,10 +109,8 @@ void SendBlocked(Ui& ui, const CTavrinDlg& dlg)
 // program ends, each while a long send is under way.
 TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorExit)
 {
-    devsim::Options options;
-    options.stalled = true;
     std::string line;
-    RunOpen(options, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+    RunOpen({.stalled = true}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         line = device.slavePath();
         SendBlocked(ui, dlg);
         ClosePort(ui);

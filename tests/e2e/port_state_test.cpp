@@ -62,8 +62,7 @@ TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
         {"no device", false, " 串口无法开启", " 串口无法开启,请检查串口设备状态"},
         {"no monitor thread", true, " 线程启动失败", " 线程启动失败,请重新启动本程序"},
     };
-    devsim::Options options;
-    options.keepReceived = true;
+    const devsim::Options options{.keepReceived = true};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         devsim::DeviceSimulator* device = row.bDeviceThere ? StartDevice(options) : nullptr;

@@ -171,11 +171,8 @@ TEST_F(ReceiveTest, TypedTextStaysAndBytesGoToTheEnd)
 TEST_F(ReceiveTest, RandomFloodIsCountedExactlyAndShowsItsTail)
 {
     constexpr std::uint64_t kBytes = 40000;
-    devsim::Options options;
-    options.floodBytes = kBytes;
-    options.payload = devsim::Payload::Random;
-    options.seed = 7;
-    options.startOn = devsim::StartOn::FirstByte;
+    const devsim::Options options{
+        .floodBytes = kBytes, .payload = devsim::Payload::Random, .seed = 7, .startOn = devsim::StartOn::FirstByte};
     RunOpen(options, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         StartTraffic(ui, device);
         // A generous cap: every byte is a hand-over between two threads, and a

@@ -12,14 +12,6 @@ namespace {
 
 class SendTest : public E2ETest {};
 
-// A device that keeps what it receives.
-devsim::Options Keeping()
-{
-    devsim::Options options;
-    options.keepReceived = true;
-    return options;
-}
-
 TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
 {
     struct Row {
@@ -51,7 +43,7 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
     rows.push_back(text);
     rows.push_back(pairs);
 
-    RunOpen(Keeping(), [&](CTavrinDlg&, Ui& ui, devsim::DeviceSimulator& device) {
+    RunOpen({.keepReceived = true}, [&](CTavrinDlg&, Ui& ui, devsim::DeviceSimulator& device) {
         std::string sent;
         for (const Row& row : rows) {
             SCOPED_TRACE(row.text.substr(0, 20));
@@ -71,7 +63,7 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
 
 TEST_F(SendTest, PeriodicSendingTicksAndStopsWhenThePortCloses)
 {
-    RunOpen(Keeping(), [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+    RunOpen({.keepReceived = true}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
         ui.setText(IDC_SEND_EDIT, "T");
         ui.setText(IDC_PERIOD_EDIT, "20");
         ui.click(IDC_AUTO_SEND_CHECK);
