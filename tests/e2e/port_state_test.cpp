@@ -32,8 +32,6 @@ Shown Opened(const QString& settings)
     return {IDI_MAINFRAME, " 串口开启状态  Com" + settings, "关闭串口", "Com" + settings, " 串口开启状态  Com" + settings};
 }
 
-const Shown kClosedByClosing{IDI_PORT_CLOSED, " 串口关闭状态", "打开串口", " 串口关闭状态", " 串口关闭状态,不能进行串口操作"};
-
 void ExpectShown(const Ui& ui, const Shown& shown)
 {
     EXPECT_EQ(ui.icon(IDC_PORT_LAMP), ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(shown.lamp)));
@@ -125,7 +123,7 @@ TEST_F(PortStateTest, DefaultsOpenCom1AndListsChangedWhileOpenApplyAtTheNextOpen
         E2E_WAIT(com1->status().opens == 1, "the device behind COM1 to see the open");
 
         ClosePort(ui);
-        ExpectShown(ui, kClosedByClosing);
+        ExpectShown(ui, {IDI_PORT_CLOSED, " 串口关闭状态", "打开串口", " 串口关闭状态", " 串口关闭状态,不能进行串口操作"});
         OpenPort(ui);
         // A pseudo-terminal cannot hold parity or 7 data bits; the port layer
         // takes them as not applicable there, so the port opens without a report.

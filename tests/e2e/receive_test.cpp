@@ -183,10 +183,8 @@ TEST_F(ReceiveTest, RandomFloodIsCountedExactlyAndShowsItsTail)
         ASSERT_TRUE(WaitUntil(arrived, 60000)) << "timed out waiting for the flood; counted " << dlg.RecvCount();
         EXPECT_EQ(ui.status(2), RecvCount(kBytes));
 
-        std::string shown;
-        for (char byte : devsim::PayloadSource(devsim::Payload::Random, 7).next(kBytes))
-            if (byte != '\0')
-                shown += byte;
+        std::string shown = devsim::PayloadSource(devsim::Payload::Random, 7).next(kBytes);
+        std::erase(shown, '\0');
         const std::string data = dlg.RecvData().bytes();
         ASSERT_EQ(data.compare(0, kNotice.size(), kNotice), 0) << "40000 random bytes pass 400 lines";
         const std::string tail = data.substr(kNotice.size());
