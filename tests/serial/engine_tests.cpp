@@ -17,11 +17,7 @@
 #include "owner.h"
 #include "platform/faults.h"
 
-using owner::Box;
-using owner::BoxRecorder;
-using owner::COwnerDlg;
-using owner::Message;
-using owner::ServeUntil;
+using namespace owner;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The engine under load, bounded in time: opens and closes during a stream,
 // unplugs while open and while sending, exact counts both ways while sends
 // and a stream overlap, and nothing left behind (descriptors, threads).
-#include <dirent.h>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -17,10 +17,7 @@
 #include "tests/support/wait.h"
 #include "tools/devsim/devsim.h"
 
-using owner::BoxRecorder;
-using owner::COwnerDlg;
-using owner::Message;
-using owner::ServeUntil;
+using namespace owner;
 
 namespace {
 
@@ -28,13 +25,7 @@ constexpr int kCom = 6;
 
 size_t Entries(const char* dir)
 {
-    size_t count = 0;
-    if (DIR* d = opendir(dir)) {
-        while (dirent* entry = readdir(d))
-            count += entry->d_name[0] != '.';
-        closedir(d);
-    }
-    return count;
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 class Stress : public testing::Test {
