@@ -122,9 +122,8 @@ Resources Now()
 // when `before` was taken).
 ::testing::AssertionResult NothingLeft(const Resources& before)
 {
-    Resources now = Now();
-    testsupport::WaitUntil([&] { return (now = Now()).NoMoreThan(before); });
-    if (now.NoMoreThan(before))
+    Resources now{};
+    if (testsupport::WaitUntil([&] { return (now = Now()).NoMoreThan(before); }))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "descriptors " << before.fds << " -> " << now.fds << ", threads "
                                          << before.tasks << " -> " << now.tasks;
