@@ -97,11 +97,8 @@ TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
         const char* call;
         const char* text;
     } steps[] = {
-        {"SetCommTimeouts", "SetCommTimeouts()"},
-        {"SetCommMask", "SetCommMask()"},
-        {"GetCommState", "GetCommState()"},
-        {"BuildCommDCBA", "BuildCommDCB()"},
-        {"SetCommState", "SetCommState()"},
+        {"SetCommTimeouts", "SetCommTimeouts()"}, {"SetCommMask", "SetCommMask()"}, {"GetCommState", "GetCommState()"},
+        {"BuildCommDCBA", "BuildCommDCB()"},      {"SetCommState", "SetCommState()"},
     };
     for (size_t failing = 0; failing < std::size(steps); ++failing) {
         SCOPED_TRACE(steps[failing].call);
@@ -273,8 +270,7 @@ TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
         // never empties before the write is done.
         const std::string big = Pattern(100 * 1024);
         const int master = m_line.master();
-        const int flags = fcntl(master, F_GETFL);
-        ASSERT_EQ(fcntl(master, F_SETFL, flags | O_NONBLOCK), 0);
+        ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
         constexpr size_t kHandOver = 1000;
         std::string received;
         bool inTime = false;
@@ -301,7 +297,6 @@ TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
         EXPECT_TRUE(ServeUntil([&] { return received.size() >= big.size(); }))
             << received.size() << " of " << big.size() << " written";
         d.m_onMessage = nullptr;
-        fcntl(master, F_SETFL, flags);
         EXPECT_TRUE(inTime) << "the send did not reach the device after a burst";
         EXPECT_TRUE(received == big);
     });
