@@ -12,8 +12,9 @@
 #include "tests/support/accessible.h"
 #include "tools/devsim/gbkline.h"
 
-namespace e2e {
 namespace {
+
+using namespace e2e;
 
 class AccessibleTest : public E2ETest {};
 
@@ -85,4 +86,3 @@ TEST_F(AccessibleTest, StatusBarAndReceiveAreaReadAsShownAndTellTheirChanges)
 }
 
 } // namespace
-} // namespace e2e

@@ -11,8 +11,9 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/platform/pty.h"
 
-namespace e2e {
 namespace {
+
+using namespace e2e;
 
 class LifecycleTest : public E2ETest {};
 
@@ -132,4 +133,3 @@ TEST_F(LifecycleTest, ASendTheDeviceDoesNotTakeHoldsUpNeitherCloseNorReopenNorEx
 }
 
 } // namespace
-} // namespace e2e

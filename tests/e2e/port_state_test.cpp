@@ -13,8 +13,9 @@
 #include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 
-namespace e2e {
 namespace {
+
+using namespace e2e;
 
 class PortStateTest : public E2ETest {};
 
@@ -137,4 +138,3 @@ TEST_F(PortStateTest, DefaultsOpenCom1AndListsChangedWhileOpenApplyAtTheNextOpen
 }
 
 } // namespace
-} // namespace e2e

@@ -10,8 +10,9 @@
 #include "tests/e2e/e2e_support.h"
 #include "tools/devsim/gbkline.h"
 
-namespace e2e {
 namespace {
+
+using namespace e2e;
 
 class ReceiveTest : public E2ETest {
 protected:
@@ -177,4 +178,3 @@ TEST_F(ReceiveTest, RandomFloodIsCountedExactlyAndShowsItsTail)
 }
 
 } // namespace
-} // namespace e2e

@@ -7,8 +7,9 @@
 #include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 
-namespace e2e {
 namespace {
+
+using namespace e2e;
 
 class SendTest : public E2ETest {};
 
@@ -87,4 +88,3 @@ TEST_F(SendTest, PeriodicSendingTicksAndStopsWhenThePortCloses)
 }
 
 } // namespace
-} // namespace e2e
