@@ -30,17 +30,11 @@ int OpenLine(const std::string& path)
 // script and the receive bench use.
 TEST(DeviceSimulator, PacedLinesAndStreamsArriveWholeAndInOrder)
 {
-    devsim::Options lines;
-    lines.periodMs = 5;
-    lines.line = "tick {n}";
-    devsim::Options stream;
-    stream.streamBytes = 1000;
-    stream.rateBytesPerSecond = 50000;
+    const devsim::Options lines{.line = "tick {n}", .periodMs = 5};
+    const devsim::Options stream{.streamBytes = 1000, .rateBytesPerSecond = 50000};
     // Outruns the pty's buffer long before the reader comes, so it must wait
     // for room and go on when the reader drains the line.
-    devsim::Options outrun;
-    outrun.streamBytes = 60000;
-    outrun.rateBytesPerSecond = 1000000000;
+    const devsim::Options outrun{.streamBytes = 60000, .rateBytesPerSecond = 1000000000};
     const std::string text = devsim::PayloadSource(devsim::Payload::Text, 1).next(60000);
     const struct {
         const devsim::Options& options;
@@ -117,14 +111,10 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
     ASSERT_EQ(symlink("/nonexistent-stale-target", link.c_str()), 0);  // left by a crashed run
     ASSERT_NO_FATAL_FAILURE(
         Start({"--link", link, "--echo", "--stdin", "--report", "--report-hex", "-", "--exit-after", "60"}));
-    std::string output;
-    while (output.empty() || output.back() != '\n') {
-        const std::string more = ReadFrom(m_out.get(), 1);
-        ASSERT_FALSE(more.empty());
-        output += more;
-    }
-    output.pop_back();
-    EXPECT_EQ(output, std::filesystem::read_symlink(link).string());  // the first line names the slave
+    // The first line names the slave, once the link to it is there.
+    const std::string first = ReadFrom(m_out.get(), 1);
+    const std::string slave = std::filesystem::read_symlink(link).string();
+    ASSERT_EQ(first + ReadFrom(m_out.get(), slave.size()), slave + "\n");
 
     Fd line(OpenLine(link));
     ASSERT_GE(line.get(), 0);

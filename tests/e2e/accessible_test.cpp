@@ -12,19 +12,15 @@
 #include "tests/support/accessible.h"
 #include "tools/devsim/gbkline.h"
 
-namespace e2e {
 namespace {
+
+using namespace e2e;
 
 class AccessibleTest : public E2ETest {};
 
 QAccessibleInterface* Accessible(const Ui& ui, int id)
 {
     return QAccessible::queryAccessibleInterface(AfxWidgetFromHandle(ui.item(id)));
-}
-
-bool Told(const testsupport::AccessibilityLog& log, const std::string& what)
-{
-    return std::find(log.told.begin(), log.told.end(), what) != log.told.end();
 }
 
 TEST_F(AccessibleTest, ListsAndEditsAreLabelledAsTheDialogShowsThem)
@@ -74,7 +70,8 @@ TEST_F(AccessibleTest, StatusBarAndReceiveAreaReadAsShownAndTellTheirChanges)
         device.send(bytes);
         E2E_WAIT(dlg.RecvCount() == static_cast<long long>(bytes.size()), "the dialog to count the bytes");
         EXPECT_EQ(Gbk(bar->child(2)->text(QAccessible::Name)), RecvCount(static_cast<long long>(bytes.size())));
-        E2E_WAIT(Told(log, "name " + bar->child(2)->text(QAccessible::Name).toStdString()), "the count to be told");
+        const std::string toldCount = "name " + bar->child(2)->text(QAccessible::Name).toStdString();
+        E2E_WAIT(std::ranges::find(log.told, toldCount) != log.told.end(), "the count to be told");
         const QString shown = QString::fromUtf8("Hello\n温度 25.0 度\n");
         EXPECT_EQ(text->text(0, text->characterCount()), shown);
         EXPECT_EQ(text->cursorPosition(), shown.size());
@@ -89,4 +86,3 @@ TEST_F(AccessibleTest, StatusBarAndReceiveAreaReadAsShownAndTellTheirChanges)
 }
 
 } // namespace
-} // namespace e2e

@@ -14,6 +14,7 @@ void E2ETest::SetUp()
 
 void E2ETest::TearDown()
 {
+    EXPECT_EQ(m_boxes->texts(), std::vector<std::string>{}) << "boxes the test did not expect";
     m_boxes.reset();
     for (auto& device : m_devices)
         device->stop();

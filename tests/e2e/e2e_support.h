@@ -54,6 +54,7 @@ protected:
     static std::string RecvCount(long long n) { return Gbk(" 接收：" + QString::number(n) + " 字节"); }
     static std::string SendCount(long long n) { return Gbk(" 发送：" + QString::number(n) + " 字节"); }
 
+    // Every box a test expects it takes off this record; any other fails it.
     std::unique_ptr<testsupport::BoxRecorder> m_boxes;
     std::vector<std::unique_ptr<devsim::DeviceSimulator>> m_devices;
 };

@@ -277,7 +277,7 @@ TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
     }
 }
 
-TEST(Errors, EveryCodeTheLayerGivesHasASystemText)
+TEST(Errors, EveryCodeTheLayerGivesHasASystemTextAndAnUnknownOneNone)
 {
     // Whatever errno a call meets, the report box has a text to show.
     for (int error = 1; error < 134; ++error) {
@@ -291,10 +291,6 @@ TEST(Errors, EveryCodeTheLayerGivesHasASystemText)
         EXPECT_EQ(std::string(text + length - 2), "\r\n");
         EXPECT_EQ(LocalFree(text), nullptr);
     }
-}
-
-TEST(Errors, AnUnknownCodeHasNoTextAndAKnownOneItsOwn)
-{
     // The report box falls back to the number when there is no text.
     char buffer[256];
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x12345, 0, buffer, sizeof buffer, nullptr), 0u);

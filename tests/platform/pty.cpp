@@ -47,12 +47,6 @@ void PtyLine::Send(std::string_view bytes) const
     ASSERT_TRUE(WriteAll(m_master, bytes)) << std::strerror(errno);
 }
 
-bool PtyLine::AwaitOutput() const
-{
-    pollfd p{m_master, POLLIN, 0};
-    return poll(&p, 1, kHang) == 1;
-}
-
 std::string PtyLine::Receive(size_t count) const
 {
     const std::string got = ReadFrom(m_master, count);

@@ -28,7 +28,6 @@ public:
 
     void Send(std::string_view bytes) const;     // from the device to the port
     std::string Receive(size_t count) const;     // what the port wrote, blocking
-    bool AwaitOutput() const;                    // the port has written something
     void HangUp();                               // the device goes away
 
 private:

@@ -40,10 +40,7 @@ const Case kCases[] = {
     {"none", {0, 0, 0, 0, 0}, 3, "", {"ab", "c"}, false, "abc"},
 };
 
-class ReadTimeouts : public PortOnLine, public testing::WithParamInterface<Case> {
-protected:
-    Overlapped m_ov;
-};
+class ReadTimeouts : public PortOnLine, public testing::WithParamInterface<Case> {};
 
 TEST_P(ReadTimeouts, EndTheReadByTheirRule)
 {
@@ -56,15 +53,16 @@ TEST_P(ReadTimeouts, EndTheReadByTheirRule)
     ASSERT_TRUE(SetCommTimeouts(m_port, &timeouts));
     char buffer[8] = {};
     DWORD done = 99;
-    if (ReadFile(m_port, buffer, c.length, &done, &m_ov)) {
+    Overlapped ov;
+    if (ReadFile(m_port, buffer, c.length, &done, &ov)) {
         EXPECT_TRUE(c.atOnce) << "completed before its bytes came";
     } else {
         ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
         EXPECT_FALSE(c.atOnce) << "should have completed at once";
         for (const std::string& bytes : c.sent)
             m_line.Send(bytes);
-        ASSERT_EQ(WaitForSingleObject(m_ov.hEvent, kHang), WAIT_OBJECT_0) << "the read did not end by its rule";
-        ASSERT_TRUE(GetOverlappedResult(m_port, &m_ov, &done, FALSE));
+        ASSERT_EQ(WaitForSingleObject(ov.hEvent, kHang), WAIT_OBJECT_0) << "the read did not end by its rule";
+        ASSERT_TRUE(GetOverlappedResult(m_port, &ov, &done, FALSE));
     }
     EXPECT_EQ(std::string(buffer, done), c.result);
 }

@@ -1,8 +1,8 @@
 // The engine under load, bounded in time: opens and closes during a stream,
 // unplugs while open and while sending, exact counts both ways while sends
 // and a stream overlap, and nothing left behind (descriptors, threads).
-#include <dirent.h>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -17,10 +17,7 @@
 #include "tests/support/wait.h"
 #include "tools/devsim/devsim.h"
 
-using owner::BoxRecorder;
-using owner::COwnerDlg;
-using owner::Message;
-using owner::ServeUntil;
+using namespace owner;
 
 namespace {
 
@@ -28,13 +25,7 @@ constexpr int kCom = 6;
 
 size_t Entries(const char* dir)
 {
-    size_t count = 0;
-    if (DIR* d = opendir(dir)) {
-        while (dirent* entry = readdir(d))
-            count += entry->d_name[0] != '.';
-        closedir(d);
-    }
-    return count;
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 class Stress : public testing::Test {
@@ -52,11 +43,6 @@ protected:
         }
         setenv("TAVRIN_COM6", m_device->slavePath().c_str(), 1);
         return m_device.get();
-    }
-
-    BOOL Open(CCommPort& port, CWnd* owner)
-    {
-        return port.Open(owner, kCom, 38400, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 512);
     }
 
     // Stops the monitor thread and waits for its end.
@@ -99,17 +85,24 @@ protected:
         dlg.Run([&](COwnerDlg&) { body(owner); });
     }
 
+    // Opens the port, starts a new opening of the pattern and its thread, and
+    // unless told otherwise waits until the stream flows.
+    void Open(CCommPort& port, PatternOwner& owner, bool awaitFlow = true)
+    {
+        ASSERT_TRUE(port.Open(owner.dlg, kCom, 38400, 'N', 8, 1, EV_RXCHAR | EV_RXFLAG, 512));
+        owner.Resync();
+        ASSERT_TRUE(port.StartMonitor());
+        const std::uint64_t at = owner.bytes;
+        ASSERT_TRUE(!awaitFlow || ServeUntil([&] { return owner.bytes > at + 100; })) << "no stream";
+    }
+
     std::unique_ptr<devsim::DeviceSimulator> m_device;
 };
 
 // A device that sends the pattern payload without end from the start.
 devsim::Options Flood()
 {
-    devsim::Options options;
-    options.floodBytes = 1ull << 40;
-    options.payload = devsim::Payload::Pattern;
-    options.startOn = devsim::StartOn::Now;
-    return options;
+    return {.floodBytes = 1ull << 40, .payload = devsim::Payload::Pattern, .startOn = devsim::StartOn::Now};
 }
 
 // Descriptors and threads of the process.
@@ -129,9 +122,8 @@ Resources Now()
 // when `before` was taken).
 ::testing::AssertionResult NothingLeft(const Resources& before)
 {
-    Resources now = Now();
-    testsupport::WaitUntil([&] { return (now = Now()).NoMoreThan(before); });
-    if (now.NoMoreThan(before))
+    Resources now{};
+    if (testsupport::WaitUntil([&] { return (now = Now()).NoMoreThan(before); }))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "descriptors " << before.fds << " -> " << now.fds << ", threads "
                                          << before.tasks << " -> " << now.tasks;
@@ -143,8 +135,7 @@ TEST_F(Stress, OpenAndCloseDuringAStreamLoseNothingWithinAnOpeningAndLeaveNothin
     WithPatternOwner([&](PatternOwner& owner) {
         CCommPort port;
         // A first opening makes what lives as long as the object (its events).
-        ASSERT_TRUE(Open(port, owner.dlg));
-        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_NO_FATAL_FAILURE(Open(port, owner));
         Stop(port);
         ASSERT_FALSE(HasFatalFailure());
         const Resources before = Now();
@@ -155,11 +146,7 @@ TEST_F(Stress, OpenAndCloseDuringAStreamLoseNothingWithinAnOpeningAndLeaveNothin
                 Stop(port);
                 ASSERT_FALSE(HasFatalFailure());
             }
-            ASSERT_TRUE(Open(port, owner.dlg));
-            owner.Resync();
-            ASSERT_TRUE(port.StartMonitor());
-            const std::uint64_t at = owner.bytes;
-            ASSERT_TRUE(ServeUntil([&] { return owner.bytes > at + 100; })) << "round " << round;
+            ASSERT_NO_FATAL_FAILURE(Open(port, owner)) << "round " << round;
         }
         Stop(port);
         EXPECT_EQ(owner.gaps, 0u);
@@ -184,11 +171,7 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
             boxes.clear();
             CCommPort port;
             boxes.Watch(&port);
-            ASSERT_TRUE(Open(port, owner.dlg));
-            owner.Resync();
-            ASSERT_TRUE(port.StartMonitor());
-            const std::uint64_t at = owner.bytes;
-            ASSERT_TRUE(ServeUntil([&] { return owner.bytes > at + 100; }));
+            ASSERT_NO_FATAL_FAILURE(Open(port, owner));
             if (sending) {
                 // A write the stalled device leaves under way.
                 const std::string big(100000, 's');
@@ -227,17 +210,12 @@ TEST_F(Stress, SendsAndAStreamOverlappingArriveExactlyBothWays)
     // The device floods once it has the first send, so the opening's purge
     // cannot take any of the flood.
     constexpr std::uint64_t kFlood = 512 * 1024;
-    devsim::Options options = Flood();
-    options.floodBytes = kFlood;
-    options.startOn = devsim::StartOn::FirstByte;
-    options.keepReceived = true;
-    devsim::DeviceSimulator* device = StartDevice(options);
+    devsim::DeviceSimulator* device = StartDevice({.floodBytes = kFlood, .payload = devsim::Payload::Pattern,
+                                                   .startOn = devsim::StartOn::FirstByte, .keepReceived = true});
     ASSERT_NE(device, nullptr);
     WithPatternOwner([&](PatternOwner& owner) {
         CCommPort port;
-        ASSERT_TRUE(Open(port, owner.dlg));
-        owner.Resync();
-        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_NO_FATAL_FAILURE(Open(port, owner, false));
         // Sends of every size class, around the buffer's 512 and past the
         // line's room, each handed over once the one before has arrived (a
         // later send replaces one not yet taken up).

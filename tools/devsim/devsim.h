@@ -52,9 +52,9 @@ enum class StartOn {
 };
 
 struct Options {
-    std::string linkPath;          // a symbolic link to the slave made here; empty: none
+    std::string linkPath{};        // a symbolic link to the slave made here; empty: none
     bool echo = false;             // send back every byte received
-    std::string line;              // sent every periodMs with CR LF added; "{n}" counts from 1
+    std::string line{};            // sent every periodMs with CR LF added; "{n}" counts from 1
     unsigned periodMs = 0;         // 0: no periodic line
     std::uint64_t streamBytes = 0; // bytes to stream at rateBytesPerSecond
     std::uint64_t rateBytesPerSecond = 0;
