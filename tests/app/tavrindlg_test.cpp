@@ -104,15 +104,18 @@ TEST_F(MainDialogTest, EveryControlShowsItsStartUpState)
         EXPECT_EQ(dlg.GetIcon(FALSE), icon);
         EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(h, WM_QUERYDRAGICON, 0, 0)), icon);
 
-        // The system menu ends in a separator and the About entry (which
-        // opens the about box: the next test).
+        // The system menu: the standard entries in the words of the program's
+        // strings, then a separator and the About entry (the next test opens it).
         const HMENU hMenu = GetSystemMenu(h, FALSE);
-        const int nLast = GetMenuItemCount(hMenu) - 1;
-        ASSERT_GE(nLast, 1);
-        EXPECT_EQ(GetMenuItemID(hMenu, nLast - 1), static_cast<UINT>(-1));
-        char text[64] = {};
-        GetMenuStringA(hMenu, static_cast<UINT>(nLast), text, sizeof text, MF_BYPOSITION);
-        EXPECT_EQ(text, Gbk("关于Tavrin..."));
+        std::vector<std::string> entries;
+        for (int i = 0; i < GetMenuItemCount(hMenu); ++i) {
+            char text[64] = {};
+            GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+            entries.push_back(GetMenuItemID(hMenu, i) == static_cast<UINT>(-1) ? "-" : text);
+        }
+        const std::vector<std::string> wanted = {Gbk("还原(&R)"), Gbk("最小化(&N)"), "-",
+                                                 Gbk("关闭(&C)\tAlt+F4"), "-", Gbk("关于Tavrin...")};
+        EXPECT_EQ(entries, wanted);
     });
     EXPECT_EQ(m_boxes.count(), 0u);
 }
