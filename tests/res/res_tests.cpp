@@ -24,7 +24,6 @@ const AfxResourceModule& kModule = g_tavrinResources;
 class Resources : public ::testing::Test {
 protected:
     void SetUp() override { AfxSetResources(&g_tavrinResources); }
-    void TearDown() override { AfxSetResources(nullptr); }
 };
 
 TEST_F(Resources, EveryTextIsCodePage936)
