@@ -10,7 +10,6 @@
 #include "res/resource.h"
 #include "tests/support/boxes.h"
 #include "tests/support/dialog.h"
-#include "tests/support/text.h"
 
 TEST(App, InitInstanceRunsTheMainDialogAndReturnsFalseWhenItEnds)
 {
@@ -27,9 +26,7 @@ TEST(App, InitInstanceRunsTheMainDialogAndReturnsFalseWhenItEnds)
             return;
         starter.stop();
         sawDialog = dynamic_cast<CTavrinDlg*>(main) != nullptr;
-        testsupport::Ui ui(main->m_hWnd);
-        EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), testsupport::Gbk("打开串口"));
-        ui.click(IDC_EXIT_BUTTON);
+        testsupport::Ui(main->m_hWnd).click(IDC_EXIT_BUTTON);
     });
     starter.start(0);
 

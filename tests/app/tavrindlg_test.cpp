@@ -30,11 +30,6 @@ using testsupport::WaitUntil;
 
 namespace {
 
-HICON ProgramIcon(UINT nID)
-{
-    return LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(nID));
-}
-
 QWidget* Widget(const Ui& ui, int id)
 {
     return AfxWidgetFromHandle(ui.item(id));
@@ -93,7 +88,6 @@ TEST_F(MainDialogTest, EveryControlShowsItsStartUpState)
         // Kept for later features: shown, but disabled.
         for (int id : {IDC_SAVE_BUTTON, IDC_SETTINGS_BUTTON})
             EXPECT_TRUE(IsWindowVisible(ui.item(id)) && !IsWindowEnabled(ui.item(id))) << id;
-        EXPECT_TRUE(IsWindowEnabled(ui.item(IDC_HELP_BUTTON)));
 
         const char* const parts[] = {"   Tavrin初始化成功", " 发送：0 字节", " 接收：0 字节", "     程序编写:Dorvan"};
         for (int part = 0; part < 4; ++part)
@@ -104,19 +98,23 @@ TEST_F(MainDialogTest, EveryControlShowsItsStartUpState)
         EXPECT_TRUE(WaitUntil([&] { return GetFocus() != nullptr; }));
         EXPECT_EQ(GetFocus(), ui.item(IDC_OPEN_BUTTON));
 
-        EXPECT_EQ(dlg.GetIcon(TRUE), ProgramIcon(IDI_MAINFRAME));
-        EXPECT_EQ(dlg.GetIcon(FALSE), ProgramIcon(IDI_MAINFRAME));
-        EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(h, WM_QUERYDRAGICON, 0, 0)), ProgramIcon(IDI_MAINFRAME));
+        const HICON icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(IDI_MAINFRAME));
+        EXPECT_EQ(dlg.GetIcon(TRUE), icon);
+        EXPECT_EQ(dlg.GetIcon(FALSE), icon);
+        EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(h, WM_QUERYDRAGICON, 0, 0)), icon);
 
-        // The system menu ends in a separator and the About entry.
+        // The system menu: the standard entries in the words of the program's
+        // strings, then a separator and the About entry (the next test opens it).
         const HMENU hMenu = GetSystemMenu(h, FALSE);
-        const int nLast = GetMenuItemCount(hMenu) - 1;
-        ASSERT_GE(nLast, 1);
-        EXPECT_EQ(GetMenuItemID(hMenu, nLast - 1), static_cast<UINT>(-1));
-        EXPECT_EQ(GetMenuItemID(hMenu, nLast), static_cast<UINT>(IDM_ABOUTBOX));
-        char text[64] = {};
-        GetMenuStringA(hMenu, static_cast<UINT>(nLast), text, sizeof text, MF_BYPOSITION);
-        EXPECT_EQ(text, Gbk("关于Tavrin..."));
+        std::vector<std::string> entries;
+        for (int i = 0; i < GetMenuItemCount(hMenu); ++i) {
+            char text[64] = {};
+            GetMenuStringA(hMenu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+            entries.push_back(GetMenuItemID(hMenu, i) == static_cast<UINT>(-1) ? "-" : text);
+        }
+        const std::vector<std::string> wanted = {Gbk("还原(&R)"), Gbk("最小化(&N)"), "-",
+                                                 Gbk("关闭(&C)\tAlt+F4"), "-", Gbk("关于Tavrin...")};
+        EXPECT_EQ(entries, wanted);
     });
     EXPECT_EQ(m_boxes.count(), 0u);
 }
@@ -166,7 +164,7 @@ TEST_F(MainDialogTest, WhatEndsTheDialogAndWhatDoesNot)
 }
 
 // Any system command whose id masked with 0xFFF0 is 0x0010 opens the about
-// box, as do the About entry of the system menu and command 32771; the help
+// box (the About entry of the system menu sends 0x0010), as does command 32771; the help
 // button opens the help dialog. Other system commands get the default
 // processing.
 TEST_F(MainDialogTest, TheAboutBoxAndTheHelpDialogOpenFromTheirCommands)
@@ -181,7 +179,6 @@ TEST_F(MainDialogTest, TheAboutBoxAndTheHelpDialogOpenFromTheirCommands)
         int nClosingCommand;  // the about box's OK, the help dialog's close button
         std::string caption;
     } rows[] = {
-        {"0x0010", sysCommand(0x0010), IDOK, about},
         {"0x0013", sysCommand(0x0013), IDOK, about},
         {"0x001F", sysCommand(0x001F), IDOK, about},
         {"about command", [](Ui& ui) { SendCommand(ui, ID_APP_ABOUT_MENU); }, IDOK, about},
