@@ -36,15 +36,9 @@ devsim::DeviceSimulator* E2ETest::StartDevice(const devsim::Options& options, in
     return m_devices.back().get();
 }
 
-void E2ETest::OpenPort(Ui& ui)
+void E2ETest::PressToggle(Ui& ui, const char* offered)
 {
-    ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk("打开串口")) << "the port is open already";
-    ui.click(IDC_OPEN_BUTTON);
-}
-
-void E2ETest::ClosePort(Ui& ui)
-{
-    ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk("关闭串口")) << "the port is not open";
+    ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk(offered)) << "the toggle does not offer it";
     ui.click(IDC_OPEN_BUTTON);
 }
 

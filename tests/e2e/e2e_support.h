@@ -39,8 +39,9 @@ protected:
     devsim::DeviceSimulator* StartDevice(const devsim::Options& options, int port = 1);
 
     // A press of the port toggle, which must offer to open (to close) first.
-    static void OpenPort(Ui& ui);
-    static void ClosePort(Ui& ui);
+    static void PressToggle(Ui& ui, const char* offered);
+    static void OpenPort(Ui& ui) { PressToggle(ui, "打开串口"); }
+    static void ClosePort(Ui& ui) { PressToggle(ui, "关闭串口"); }
 
     // Sends one byte from the dialog and waits until the device has it, so a
     // device whose traffic starts on its first byte is under way.

@@ -105,7 +105,7 @@ TEST(BuildCommDCB, AppliesExactlyWhatTheTextNames)
 TEST(BuildCommDCB, RefusesBadTextsAndLeavesTheDcbAlone)
 {
     const char* bad[] = {
-        "", "   ", "baud=", "baud=abc", "baud=0", "baud=99999999999", "baud=-9600", "parity=x", "parity=NN",
+        nullptr, "", "   ", "baud=", "baud=abc", "baud=0", "baud=99999999999", "baud=-9600", "parity=x", "parity=NN",
         "data=4", "data=9", "data=", "stop=3", "stop=1.0", "stop=0", "baud=9600 baud=4800", "speed=9600",
         "baud 9600", "baud=9600,parity=n", "xon=maybe", "rts=xx", "dtr=tg", "9600,n,8,1,z", "9600,n,8,1,x,1",
         "9600,,8,1", "9600;n;8;1", "COM1", "COM1:", "COMx: baud=9600", "COM1:baud=9600 =", "baud=9600 =",
@@ -122,9 +122,6 @@ TEST(BuildCommDCB, RefusesBadTextsAndLeavesTheDcbAlone)
             EXPECT_TRUE(SameDcb(dcb, poison));
         }
     }
-    DCB dcb = Poisoned(0);
-    EXPECT_FALSE(BuildCommDCBA(nullptr, &dcb));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 // A DCB as GetCommState gives one, to be changed by each case.
@@ -213,16 +210,14 @@ TEST(TermiosFromDcb, ReadBackSeesDroppedSettings)
     termios asked;
     ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &asked), ERROR_SUCCESS);
     EXPECT_TRUE(platform::HoldsSettings(asked, asked));
-    // What a terminal that cannot do 5 bits or odd parity keeps instead.
-    termios kept = asked;
-    kept.c_cflag = (kept.c_cflag & ~CSIZE) | CS8;
-    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
-    kept = asked;
-    kept.c_cflag &= ~PARODD;
-    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
-    kept = asked;
-    cfsetospeed(&kept, B4800);
-    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+    // What a terminal that cannot do 5 bits, odd parity or the speed keeps instead.
+    for (void (*drop)(termios&) : {+[](termios& t) { t.c_cflag = (t.c_cflag & ~CSIZE) | CS8; },
+                                   +[](termios& t) { t.c_cflag &= ~PARODD; },
+                                   +[](termios& t) { cfsetospeed(&t, B4800); }}) {
+        termios kept = asked;
+        drop(kept);
+        EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+    }
 }
 
 TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
