@@ -66,7 +66,6 @@ TEST_F(SendTest, PeriodicSendingTicksAndStopsWhenThePortCloses)
         ui.setText(IDC_SEND_EDIT, "T");
         ui.setText(IDC_PERIOD_EDIT, "20");
         ui.click(IDC_AUTO_SEND_CHECK);
-        ASSERT_TRUE(ui.checked(IDC_AUTO_SEND_CHECK));
         E2E_WAIT(device.received() >= 3, "three ticks of a 20 ms period");
         // A tick whose data the engine has not taken up yet when the next
         // comes is replaced by it, so on a busy machine the device may get

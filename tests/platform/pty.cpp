@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 PtyLine::PtyLine()
 {
@@ -30,11 +31,6 @@ PtyLine::PtyLine()
     tcsetattr(m_master, TCSANOW, &t);
     // Only the port under test holds the slave.
     close(slave);
-}
-
-PtyLine::~PtyLine()
-{
-    HangUp();
 }
 
 void PtyLine::NameAs(int number) const
@@ -57,8 +53,7 @@ std::string PtyLine::Receive(size_t count) const
 void PtyLine::HangUp()
 {
     if (m_master >= 0)
-        close(m_master);
-    m_master = -1;
+        close(std::exchange(m_master, -1));
 }
 
 HANDLE OpenCom(int number)
@@ -73,12 +68,6 @@ void PortOnLine::SetUp()
     m_line.NameAs(kNumber);
     m_port = OpenCom(kNumber);
     ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-}
-
-void PortOnLine::TearDown()
-{
-    if (m_port != INVALID_HANDLE_VALUE)
-        CloseHandle(m_port);
 }
 
 bool LineLocked(const std::string& path)

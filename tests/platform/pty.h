@@ -17,7 +17,7 @@ inline constexpr DWORD kHang = 10000;
 class PtyLine {
 public:
     PtyLine();
-    ~PtyLine();
+    ~PtyLine() { HangUp(); }
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
@@ -50,7 +50,7 @@ public:
 
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { CloseHandle(m_port); }  // refused when closed already
 
     PtyLine m_line;
     HANDLE m_port = INVALID_HANDLE_VALUE;
