@@ -47,9 +47,10 @@ protected:
     // device whose traffic starts on its first byte is under way.
     static void StartTraffic(Ui& ui, devsim::DeviceSimulator& device);
 
-    // Opens COM1 on a fresh device; the body runs with the port open.
+    // Opens COM1 on a fresh device; the body runs with the port open. Returns
+    // how the dialog ended, -1 when the device did not start.
     using OpenBody = std::function<void(CTavrinDlg&, Ui&, devsim::DeviceSimulator&)>;
-    void RunOpen(const devsim::Options& options, const OpenBody& body);
+    INT_PTR RunOpen(const devsim::Options& options, const OpenBody& body);
 
     // The status-bar texts of a received and a sent count.
     static std::string RecvCount(long long n) { return Gbk(" 接收：" + QString::number(n) + " 字节"); }

@@ -33,13 +33,10 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.closePortFirst ? "the port, then Escape" : "the close button");
         // Far more bytes than the test waits for.
-        devsim::DeviceSimulator* device = StartDevice(
-            {.floodBytes = 1ull << 32, .payload = row.payload, .startOn = devsim::StartOn::FirstByte});
-        ASSERT_NE(device, nullptr);
-        CTavrinDlg dlg;
-        const INT_PTR result = RunDialog(dlg, [&](Ui& ui) {
-            OpenPort(ui);
-            StartTraffic(ui, *device);
+        const devsim::Options flood{
+            .floodBytes = 1ull << 32, .payload = row.payload, .startOn = devsim::StartOn::FirstByte};
+        const INT_PTR result = RunOpen(flood, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+            StartTraffic(ui, device);
             E2E_WAIT(dlg.RecvCount() > 5000, "the flood to be under way");
             if (!row.closePortFirst) {
                 ui.click(IDC_EXIT_BUTTON);
