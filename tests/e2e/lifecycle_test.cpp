@@ -84,6 +84,7 @@ TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
         second->send("after\r\n");
         E2E_WAIT(dlg.RecvCount() == 8 + 7, "the bytes of the new device");
+        EXPECT_EQ(ui.status(2), RecvCount(8 + 7));
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "before\r\nafter\r\n");
     });
 }

@@ -20,12 +20,11 @@ using namespace e2e;
 class PortStateTest : public E2ETest {};
 
 // What the window shows of the port.
+// The lamp's icon; what the lamp says to assistive tools, the toggle's
+// caption, the state label and status-bar part 0.
 struct Shown {
-    UINT lamp;  // the icon's id
-    QString says;  // what the lamp says to assistive tools
-    QString caption;
-    QString label;
-    QString status;  // part 0
+    UINT lamp;
+    QString says, caption, label, status;
 };
 
 Shown Opened(const QString& settings)
