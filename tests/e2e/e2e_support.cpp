@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "res/resource.h"
-
 namespace e2e {
 
 void E2ETest::SetUp()

@@ -1,6 +1,7 @@
 // What the end-to-end tests share: the real main dialog driven as a user
 // would (tests/support/dialog.h), device simulators on pseudo-terminals
 // standing behind the COM ports, and message boxes recorded instead of shown.
+// It brings the dialog's ids and the widgets behind its handles.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "console/tavrindlg.h"
+#include "framework/afxqt.h"
+#include "res/resource.h"
 #include "tests/support/boxes.h"
 #include "tests/support/dialog.h"
 #include "tests/support/text.h"

@@ -4,10 +4,6 @@
 // suite by its time limit.
 #include <QTest>
 
-#include <string>
-
-#include "framework/afxqt.h"
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/platform/pty.h"
 

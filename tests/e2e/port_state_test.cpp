@@ -4,13 +4,10 @@
 #include <QAccessible>
 #include <QWidget>
 
-#include <string>
 #include <tuple>
 #include <unistd.h>
 
-#include "framework/afxqt.h"
 #include "framework/afxtest.h"
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {

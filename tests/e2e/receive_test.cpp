@@ -3,10 +3,6 @@
 #include <QTest>
 #include <QWidget>
 
-#include <string>
-
-#include "framework/afxqt.h"
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 #include "tools/devsim/gbkline.h"
 

@@ -1,9 +1,7 @@
 // Sends typed into the real dialog, as the bytes a simulated device receives,
 // by hand and periodically.
 #include <cstdio>
-#include <string>
 
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {

@@ -5,17 +5,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <gtest/gtest.h>
 #include <optional>
-#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/portnames.h"
-#include "platform/winbase.h"
 #include "pty.h"
 
 namespace {
