@@ -50,7 +50,7 @@ TEST_F(Port, IsHeldExclusivelyAgainstUsAndOtherProgramsAndReleasedAtClose)
               0) << "1: not refused as busy; 2: still root";
 }
 
-TEST_F(Port, RefusedSettingLeavesThePortAsItWas)
+TEST_F(Port, RefusedSettingsLeaveThePortAsItWas)
 {
     DCB before{};
     ASSERT_TRUE(GetCommState(m_port, &before));
@@ -69,6 +69,10 @@ TEST_F(Port, RefusedSettingLeavesThePortAsItWas)
         ASSERT_TRUE(GetCommState(m_port, &after));
         EXPECT_TRUE(after.BaudRate == before.BaudRate && !after.fOutxDsrFlow) << after.BaudRate;
     }
+    // A read that returns on any byte needs an end.
+    COMMTIMEOUTS anyByteWithoutAnEnd{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
+    EXPECT_FALSE(SetCommTimeouts(m_port, &anyByteWithoutAnEnd));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Port, EventWaitRules)
@@ -276,7 +280,7 @@ const Case kCases[] = {
     {"none", {0, 0, 0, 0, 0}, 3, "", {"ab", "c"}, false, "abc"},
 };
 
-class ReadTimeouts : public PortOnLine, public testing::WithParamInterface<Case> {};
+class ReadTimeouts : public Port, public testing::WithParamInterface<Case> {};
 
 TEST_P(ReadTimeouts, EndTheReadByTheirRule)
 {
@@ -305,12 +309,5 @@ TEST_P(ReadTimeouts, EndTheReadByTheirRule)
 
 INSTANTIATE_TEST_SUITE_P(Rules, ReadTimeouts, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ReadTimeouts, AnyByteWithoutAnEndIsRefused)
-{
-    COMMTIMEOUTS invalid{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
-    EXPECT_FALSE(SetCommTimeouts(m_port, &invalid));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
 
 } // namespace

@@ -129,9 +129,6 @@ DWORD InQueue(HANDLE port)
 
 bool AwaitQueued(HANDLE port, DWORD count)
 {
-    DWORD mask = 0;
-    if (GetCommMask(port, &mask) && mask == 0 && !SetCommMask(port, EV_RXCHAR))
-        return false;
     while (InQueue(port) < count) {
         Overlapped ov;
         DWORD events = 0;

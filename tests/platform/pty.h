@@ -77,8 +77,8 @@ struct Overlapped : OVERLAPPED {
 
 // Bytes in the port's input queue.
 DWORD InQueue(HANDLE port);
-// Waits through comm events until at least `count` bytes are queued; sets
-// the mask to EV_RXCHAR if none is set. False on a hang.
+// Waits through comm events, EV_RXCHAR among them, until at least `count`
+// bytes are queued. False on a hang.
 bool AwaitQueued(HANDLE port, DWORD count);
 // Reads `count` bytes, waiting for them as the port's timeouts say.
 std::string ReadPort(HANDLE port, DWORD count);
