@@ -285,10 +285,8 @@ class ReadTimeouts : public Port, public testing::WithParamInterface<Case> {};
 TEST_P(ReadTimeouts, EndTheReadByTheirRule)
 {
     const Case& c = GetParam();
-    if (!c.queued.empty()) {
-        m_line.Send(c.queued);
-        ASSERT_TRUE(AwaitQueued(m_port, static_cast<DWORD>(c.queued.size())));
-    }
+    m_line.Send(c.queued);
+    ASSERT_TRUE(AwaitQueued(m_port, static_cast<DWORD>(c.queued.size())));
     COMMTIMEOUTS timeouts = c.timeouts;
     ASSERT_TRUE(SetCommTimeouts(m_port, &timeouts));
     char buffer[8] = {};

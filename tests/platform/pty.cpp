@@ -33,21 +33,9 @@ PtyLine::PtyLine()
     close(slave);
 }
 
-void PtyLine::NameAs(int number) const
-{
-    setenv(("TAVRIN_COM" + std::to_string(number)).c_str(), m_slave.c_str(), 1);
-}
-
 void PtyLine::Send(std::string_view bytes) const
 {
     ASSERT_TRUE(WriteAll(m_master, bytes)) << std::strerror(errno);
-}
-
-std::string PtyLine::Receive(size_t count) const
-{
-    const std::string got = ReadFrom(m_master, count);
-    EXPECT_EQ(got.size(), count) << "the device did not get all of it";
-    return got;
 }
 
 void PtyLine::HangUp()
@@ -58,9 +46,8 @@ void PtyLine::HangUp()
 
 HANDLE OpenCom(int number)
 {
-    const std::string name = "COM" + std::to_string(number);
-    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+    return CreateFileA(("COM" + std::to_string(number)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 void PortOnLine::SetUp()

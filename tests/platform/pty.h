@@ -3,6 +3,7 @@
 // the waits the port and engine tests share. No Qt.
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -14,6 +15,11 @@
 // calls it a hang. Never a measurement.
 inline constexpr DWORD kHang = 10000;
 
+// Writes all of `bytes` to a descriptor; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+// Reads until `count` bytes have come, the end, or nothing for kHang.
+std::string ReadFrom(int fd, size_t count);
+
 class PtyLine {
 public:
     PtyLine();
@@ -22,23 +28,19 @@ public:
     PtyLine& operator=(const PtyLine&) = delete;
 
     // Points TAVRIN_COM<number> at the slave.
-    void NameAs(int number) const;
+    void NameAs(int number) const { setenv(("TAVRIN_COM" + std::to_string(number)).c_str(), m_slave.c_str(), 1); }
     const std::string& slavePath() const { return m_slave; }
     int master() const { return m_master; }
 
     void Send(std::string_view bytes) const;     // from the device to the port
-    std::string Receive(size_t count) const;     // what the port wrote, blocking
+    // What the port wrote, waited for.
+    std::string Receive(size_t count) const { return ReadFrom(m_master, count); }
     void HangUp();                               // the device goes away
 
 private:
     int m_master = -1;
     std::string m_slave;
 };
-
-// Writes all of `bytes` to a descriptor; false on an error.
-bool WriteAll(int fd, std::string_view bytes);
-// Reads until `count` bytes have come, the end, or nothing for kHang.
-std::string ReadFrom(int fd, size_t count);
 
 // Opens "COM<number>" for overlapped reading and writing, unshared.
 HANDLE OpenCom(int number);
