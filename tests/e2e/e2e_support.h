@@ -22,11 +22,7 @@
 
 namespace e2e {
 
-using testsupport::Box;
-using testsupport::Gbk;
-using testsupport::RunDialog;
-using testsupport::Ui;
-using testsupport::WaitUntil;
+using namespace testsupport;
 
 // A wait that fails the test with a readable reason.
 #define E2E_WAIT(condition, what) \

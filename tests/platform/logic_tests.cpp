@@ -252,10 +252,9 @@ TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
 
 TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
 {
-    using platform::CommSnapshot;
     const struct {
         const char* what;
-        CommSnapshot before, after;
+        platform::CommSnapshot before, after;
         DWORD mask, events;
     } rows[] = {
         {"nothing new", {5, 1, 0}, {5, 1, 0}, EV_RXCHAR | EV_RXFLAG | EV_ERR, 0},
