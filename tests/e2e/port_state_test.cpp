@@ -16,9 +16,8 @@ using namespace e2e;
 
 class PortStateTest : public E2ETest {};
 
-// What the window shows of the port.
-// The lamp's icon; what the lamp says to assistive tools, the toggle's
-// caption, the state label and status-bar part 0.
+// What the window shows of the port: the lamp's icon, what the lamp says to
+// assistive tools, the toggle's caption, the state label and status-bar part 0.
 struct Shown {
     UINT lamp;
     QString says, caption, label, status;
