@@ -6,8 +6,6 @@
 
 #include <algorithm>
 
-#include "framework/afxqt.h"
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/accessible.h"
 #include "tools/devsim/gbkline.h"

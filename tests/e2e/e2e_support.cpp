@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "res/resource.h"
-
 namespace e2e {
 
 void E2ETest::SetUp()
@@ -16,9 +14,7 @@ void E2ETest::TearDown()
 {
     EXPECT_EQ(m_boxes->texts(), std::vector<std::string>{}) << "boxes the test did not expect";
     m_boxes.reset();
-    for (auto& device : m_devices)
-        device->stop();
-    m_devices.clear();
+    m_devices.clear();  // each stops as it goes
     for (int port = 1; port <= 4; ++port)
         ::unsetenv(("TAVRIN_COM" + std::to_string(port)).c_str());
 }
@@ -36,15 +32,9 @@ devsim::DeviceSimulator* E2ETest::StartDevice(const devsim::Options& options, in
     return m_devices.back().get();
 }
 
-void E2ETest::OpenPort(Ui& ui)
+void E2ETest::PressToggle(Ui& ui, const char* offered)
 {
-    ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk("打开串口")) << "the port is open already";
-    ui.click(IDC_OPEN_BUTTON);
-}
-
-void E2ETest::ClosePort(Ui& ui)
-{
-    ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk("关闭串口")) << "the port is not open";
+    ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk(offered)) << "the toggle does not offer it";
     ui.click(IDC_OPEN_BUTTON);
 }
 
@@ -56,12 +46,13 @@ void E2ETest::StartTraffic(Ui& ui, devsim::DeviceSimulator& device)
     E2E_WAIT(device.received() > before, "the device to receive the starting byte");
 }
 
-void E2ETest::RunOpen(const devsim::Options& options, const OpenBody& body)
+INT_PTR E2ETest::RunOpen(const devsim::Options& options, const OpenBody& body)
 {
     devsim::DeviceSimulator* device = StartDevice(options);
-    ASSERT_NE(device, nullptr);
+    if (!device)
+        return -1;
     CTavrinDlg dlg;
-    RunDialog(dlg, [&](Ui& ui) {
+    return RunDialog(dlg, [&](Ui& ui) {
         OpenPort(ui);
         ASSERT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk("关闭串口")) << "the port did not open";
         body(dlg, ui, *device);

@@ -1,6 +1,7 @@
 // What the end-to-end tests share: the real main dialog driven as a user
 // would (tests/support/dialog.h), device simulators on pseudo-terminals
 // standing behind the COM ports, and message boxes recorded instead of shown.
+// It brings the dialog's ids and the widgets behind its handles.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "console/tavrindlg.h"
+#include "framework/afxqt.h"
+#include "res/resource.h"
 #include "tests/support/boxes.h"
 #include "tests/support/dialog.h"
 #include "tests/support/text.h"
@@ -19,11 +22,7 @@
 
 namespace e2e {
 
-using testsupport::Box;
-using testsupport::Gbk;
-using testsupport::RunDialog;
-using testsupport::Ui;
-using testsupport::WaitUntil;
+using namespace testsupport;
 
 // A wait that fails the test with a readable reason.
 #define E2E_WAIT(condition, what) \
@@ -39,16 +38,18 @@ protected:
     devsim::DeviceSimulator* StartDevice(const devsim::Options& options, int port = 1);
 
     // A press of the port toggle, which must offer to open (to close) first.
-    static void OpenPort(Ui& ui);
-    static void ClosePort(Ui& ui);
+    static void PressToggle(Ui& ui, const char* offered);
+    static void OpenPort(Ui& ui) { PressToggle(ui, "打开串口"); }
+    static void ClosePort(Ui& ui) { PressToggle(ui, "关闭串口"); }
 
     // Sends one byte from the dialog and waits until the device has it, so a
     // device whose traffic starts on its first byte is under way.
     static void StartTraffic(Ui& ui, devsim::DeviceSimulator& device);
 
-    // Opens COM1 on a fresh device; the body runs with the port open.
+    // Opens COM1 on a fresh device; the body runs with the port open. Returns
+    // how the dialog ended, -1 when the device did not start.
     using OpenBody = std::function<void(CTavrinDlg&, Ui&, devsim::DeviceSimulator&)>;
-    void RunOpen(const devsim::Options& options, const OpenBody& body);
+    INT_PTR RunOpen(const devsim::Options& options, const OpenBody& body);
 
     // The status-bar texts of a received and a sent count.
     static std::string RecvCount(long long n) { return Gbk(" 接收：" + QString::number(n) + " 字节"); }

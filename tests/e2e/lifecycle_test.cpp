@@ -4,10 +4,6 @@
 // suite by its time limit.
 #include <QTest>
 
-#include <string>
-
-#include "framework/afxqt.h"
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/platform/pty.h"
 
@@ -33,13 +29,10 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.closePortFirst ? "the port, then Escape" : "the close button");
         // Far more bytes than the test waits for.
-        devsim::DeviceSimulator* device = StartDevice(
-            {.floodBytes = 1ull << 32, .payload = row.payload, .startOn = devsim::StartOn::FirstByte});
-        ASSERT_NE(device, nullptr);
-        CTavrinDlg dlg;
-        const INT_PTR result = RunDialog(dlg, [&](Ui& ui) {
-            OpenPort(ui);
-            StartTraffic(ui, *device);
+        const devsim::Options flood{
+            .floodBytes = 1ull << 32, .payload = row.payload, .startOn = devsim::StartOn::FirstByte};
+        const INT_PTR result = RunOpen(flood, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+            StartTraffic(ui, device);
             E2E_WAIT(dlg.RecvCount() > 5000, "the flood to be under way");
             if (!row.closePortFirst) {
                 ui.click(IDC_EXIT_BUTTON);
@@ -87,6 +80,7 @@ TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
         EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), "Com1.9600.N.8.1");
         second->send("after\r\n");
         E2E_WAIT(dlg.RecvCount() == 8 + 7, "the bytes of the new device");
+        EXPECT_EQ(ui.status(2), RecvCount(8 + 7));
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "before\r\nafter\r\n");
     });
 }

@@ -4,13 +4,10 @@
 #include <QAccessible>
 #include <QWidget>
 
-#include <string>
 #include <tuple>
 #include <unistd.h>
 
-#include "framework/afxqt.h"
 #include "framework/afxtest.h"
-#include "res/resource.h"
 #include "tests/e2e/e2e_support.h"
 
 namespace {
@@ -19,13 +16,11 @@ using namespace e2e;
 
 class PortStateTest : public E2ETest {};
 
-// What the window shows of the port.
+// What the window shows of the port: the lamp's icon, what the lamp says to
+// assistive tools, the toggle's caption, the state label and status-bar part 0.
 struct Shown {
-    UINT lamp;  // the icon's id
-    QString says;  // what the lamp says to assistive tools
-    QString caption;
-    QString label;
-    QString status;  // part 0
+    UINT lamp;
+    QString says, caption, label, status;
 };
 
 Shown Opened(const QString& settings)

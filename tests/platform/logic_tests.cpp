@@ -1,4 +1,6 @@
-// Definition strings, DCB <-> termios, comm events, error texts.
+// Definition strings, DCB <-> termios, comm events, error texts; events,
+// waits and critical sections.
+#include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -105,7 +107,7 @@ TEST(BuildCommDCB, AppliesExactlyWhatTheTextNames)
 TEST(BuildCommDCB, RefusesBadTextsAndLeavesTheDcbAlone)
 {
     const char* bad[] = {
-        "", "   ", "baud=", "baud=abc", "baud=0", "baud=99999999999", "baud=-9600", "parity=x", "parity=NN",
+        nullptr, "", "   ", "baud=", "baud=abc", "baud=0", "baud=99999999999", "baud=-9600", "parity=x", "parity=NN",
         "data=4", "data=9", "data=", "stop=3", "stop=1.0", "stop=0", "baud=9600 baud=4800", "speed=9600",
         "baud 9600", "baud=9600,parity=n", "xon=maybe", "rts=xx", "dtr=tg", "9600,n,8,1,z", "9600,n,8,1,x,1",
         "9600,,8,1", "9600;n;8;1", "COM1", "COM1:", "COMx: baud=9600", "COM1:baud=9600 =", "baud=9600 =",
@@ -122,9 +124,6 @@ TEST(BuildCommDCB, RefusesBadTextsAndLeavesTheDcbAlone)
             EXPECT_TRUE(SameDcb(dcb, poison));
         }
     }
-    DCB dcb = Poisoned(0);
-    EXPECT_FALSE(BuildCommDCBA(nullptr, &dcb));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 // A DCB as GetCommState gives one, to be changed by each case.
@@ -213,16 +212,14 @@ TEST(TermiosFromDcb, ReadBackSeesDroppedSettings)
     termios asked;
     ASSERT_EQ(platform::TermiosFromDcb(dcb, true, Cooked(), &asked), ERROR_SUCCESS);
     EXPECT_TRUE(platform::HoldsSettings(asked, asked));
-    // What a terminal that cannot do 5 bits or odd parity keeps instead.
-    termios kept = asked;
-    kept.c_cflag = (kept.c_cflag & ~CSIZE) | CS8;
-    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
-    kept = asked;
-    kept.c_cflag &= ~PARODD;
-    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
-    kept = asked;
-    cfsetospeed(&kept, B4800);
-    EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+    // What a terminal that cannot do 5 bits, odd parity or the speed keeps instead.
+    for (void (*drop)(termios&) : {+[](termios& t) { t.c_cflag = (t.c_cflag & ~CSIZE) | CS8; },
+                                   +[](termios& t) { t.c_cflag &= ~PARODD; },
+                                   +[](termios& t) { cfsetospeed(&t, B4800); }}) {
+        termios kept = asked;
+        drop(kept);
+        EXPECT_FALSE(platform::HoldsSettings(asked, kept));
+    }
 }
 
 TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
@@ -255,10 +252,9 @@ TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
 
 TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
 {
-    using platform::CommSnapshot;
     const struct {
         const char* what;
-        CommSnapshot before, after;
+        platform::CommSnapshot before, after;
         DWORD mask, events;
     } rows[] = {
         {"nothing new", {5, 1, 0}, {5, 1, 0}, EV_RXCHAR | EV_RXFLAG | EV_ERR, 0},
@@ -311,6 +307,72 @@ TEST(Errors, LastErrorBelongsToEachThread)
     }).join();
     EXPECT_EQ(other, ERROR_ACCESS_DENIED);
     EXPECT_EQ(GetLastError(), ERROR_BUSY);
+}
+
+TEST(Events, ManualStaysSignalledAutoReleasesOneWaitLowestIndexWins)
+{
+    HANDLE events[3] = {CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                        CreateEventA(nullptr, FALSE, TRUE, nullptr)};
+    EXPECT_EQ(WaitForSingleObject(events[2], 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(events[2], 0), WAIT_TIMEOUT) << "an auto-reset event releases one wait";
+    EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_TIMEOUT);
+    ASSERT_TRUE(SetEvent(events[1]));
+    ASSERT_TRUE(SetEvent(events[1])); // setting twice is still one signalled state
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
+    SetEvent(events[0]);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, INFINITE), WAIT_OBJECT_0) << "a manual event stays set";
+    ASSERT_TRUE(ResetEvent(events[0]));
+    ASSERT_TRUE(ResetEvent(events[1]));
+    EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
+
+    // Another thread wakes a wait without time limit.
+    std::atomic<DWORD> result{WAIT_FAILED};
+    std::thread waiter([&] { result = WaitForMultipleObjects(2, events, FALSE, INFINITE); });
+    SetEvent(events[1]);
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_OBJECT_0 + 1);
+    for (HANDLE e : events)
+        EXPECT_TRUE(CloseHandle(e));
+}
+
+TEST(Events, BadHandlesAndArgumentsAreRefused)
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(CloseHandle(event));
+    for (HANDLE bad : {event, reinterpret_cast<HANDLE>(0x7777), INVALID_HANDLE_VALUE}) {
+        SetLastError(0);
+        EXPECT_FALSE(SetEvent(bad));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(WaitForSingleObject(bad, 0), WAIT_FAILED);
+        EXPECT_FALSE(CloseHandle(bad));
+    }
+    HANDLE live = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(0, &live, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(WaitForMultipleObjects(1, &live, TRUE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    CloseHandle(live);
+}
+
+TEST(CriticalSection, HolderMayEnterAgainOthersWait)
+{
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        EnterCriticalSection(&cs);
+        entered = true;
+        LeaveCriticalSection(&cs);
+    });
+    LeaveCriticalSection(&cs);
+    EXPECT_FALSE(entered.load()) << "still held once";
+    LeaveCriticalSection(&cs);
+    other.join();
+    EXPECT_TRUE(entered.load());
+    DeleteCriticalSection(&cs);
 }
 
 } // namespace

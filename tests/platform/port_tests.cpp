@@ -1,19 +1,16 @@
 // Ports over real pseudo-terminals: exclusive opening, settings that roll
-// back, the event-wait rules, purge and close aborts, a device that goes.
+// back, the event-wait rules, purge and close aborts, a device that goes,
+// read timeouts.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "platform/faults.h"
-#include "platform/winbase.h"
 #include "pty.h"
 
 namespace {
-
-constexpr int kCom = PortOnLine::kNumber;
 
 class Port : public PortOnLine {
 protected:
@@ -37,10 +34,10 @@ protected:
 TEST_F(Port, IsHeldExclusivelyAgainstUsAndOtherProgramsAndReleasedAtClose)
 {
     SetLastError(0);
-    EXPECT_EQ(OpenCom(kCom), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenCom(kNumber), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     ASSERT_TRUE(CloseHandle(m_port));
-    m_port = OpenCom(kCom);
+    m_port = OpenCom(kNumber);
     ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "the device must be free again at once";
 
     // Another program that does not lock is refused as busy. (One that locks
@@ -53,24 +50,29 @@ TEST_F(Port, IsHeldExclusivelyAgainstUsAndOtherProgramsAndReleasedAtClose)
               0) << "1: not refused as busy; 2: still root";
 }
 
-TEST_F(Port, RefusedSettingLeavesThePortAsItWas)
+TEST_F(Port, RefusedSettingsLeaveThePortAsItWas)
 {
     DCB before{};
     ASSERT_TRUE(GetCommState(m_port, &before));
-    DCB dcb = before;
-    dcb.BaudRate = 12345;
-    SetLastError(0);
-    EXPECT_FALSE(SetCommState(m_port, &dcb));
+    // The second is refused after a speed the port can do.
+    const struct {
+        DWORD baud, dsrFlow, error;
+    } refused[] = {{12345, 0, ERROR_INVALID_PARAMETER}, {4800, 1, ERROR_NOT_SUPPORTED}};
+    for (const auto& r : refused) {
+        DCB dcb = before;
+        dcb.BaudRate = r.baud;
+        dcb.fOutxDsrFlow = r.dsrFlow;
+        SetLastError(0);
+        EXPECT_FALSE(SetCommState(m_port, &dcb));
+        EXPECT_EQ(GetLastError(), r.error);
+        DCB after{};
+        ASSERT_TRUE(GetCommState(m_port, &after));
+        EXPECT_TRUE(after.BaudRate == before.BaudRate && !after.fOutxDsrFlow) << after.BaudRate;
+    }
+    // A read that returns on any byte needs an end.
+    COMMTIMEOUTS anyByteWithoutAnEnd{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
+    EXPECT_FALSE(SetCommTimeouts(m_port, &anyByteWithoutAnEnd));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    dcb = before;
-    dcb.BaudRate = 4800;
-    dcb.fOutxDsrFlow = 1;
-    EXPECT_FALSE(SetCommState(m_port, &dcb));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    DCB after{};
-    ASSERT_TRUE(GetCommState(m_port, &after));
-    EXPECT_EQ(after.BaudRate, before.BaudRate);
-    EXPECT_EQ(after.fOutxDsrFlow, 0u);
 }
 
 TEST_F(Port, EventWaitRules)
@@ -111,15 +113,12 @@ TEST_F(Port, EventWaitRules)
     ASSERT_FALSE(WaitCommEvent(m_port, &events, &ov));
     m_line.Send("a");
     ASSERT_TRUE(ov.AwaitSignal());
-    COMMTIMEOUTS none{0, 0, 0, 0, 0};
-    ASSERT_TRUE(SetCommTimeouts(m_port, &none));
     char ab[2];
-    DWORD done = 0;
     Overlapped readOv;
-    if (!ReadFile(m_port, ab, 2, &done, &readOv)) {
-        m_line.Send("b");
-        ASSERT_TRUE(GetOverlappedResult(m_port, &readOv, &done, TRUE));
-    }
+    BeginRead(ab, 2, readOv);
+    m_line.Send("b");
+    DWORD done = 0;
+    ASSERT_TRUE(GetOverlappedResult(m_port, &readOv, &done, TRUE));
     ASSERT_EQ(std::string(ab, done), "ab");
     ASSERT_TRUE(WaitCommEvent(m_port, &events, &ov)) << "the b came with no wait outstanding";
     EXPECT_EQ(events, DWORD{EV_RXCHAR});
@@ -247,5 +246,66 @@ TEST_F(Port, WhenTheDeviceGoesAReadCompletesWithItsBytesAndAWaitFails)
     EXPECT_FALSE(GetOverlappedResult(m_port, &waitOv, &done, TRUE));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
 }
+
+// Read timeouts. Each rule is given a case that only that rule can end in
+// time: the other limits are minutes long or off, and the test gives up long
+// before them, so a rule that is not applied fails the test instead of merely
+// taking longer.
+
+// Far beyond kHang, the guard against a hang.
+constexpr DWORD kMinutes = 10 * 60 * 1000;
+
+struct Case {
+    const char* name;
+    COMMTIMEOUTS timeouts;
+    DWORD length;                  // bytes asked for
+    std::string queued;            // there before the read starts
+    std::vector<std::string> sent; // sent while it is pending
+    bool atOnce;                   // ReadFile completes before it returns
+    std::string result;
+};
+
+const Case kCases[] = {
+    // MAXDWORD and no totals: at once, with whatever is queued.
+    {"at_once_empty", {MAXDWORD, 0, 0, 0, 0}, 8, "", {}, true, ""},
+    {"at_once_queued", {MAXDWORD, 0, 0, 0, 0}, 8, "y", {}, true, "y"},
+    // MAXDWORD with both MAXDWORD and a constant: as soon as any byte is there.
+    {"any_byte_queued", {MAXDWORD, MAXDWORD, kMinutes, 0, 0}, 8, "y", {}, true, "y"},
+    {"any_byte_arriving", {MAXDWORD, MAXDWORD, kMinutes, 0, 0}, 8, "", {"z"}, false, "z"},
+    // A total limit ends an empty read with success and nothing read.
+    {"total", {0, 0, 20, 0, 0}, 8, "", {}, false, ""},
+    // The interval between bytes ends a read that has some.
+    {"interval_under_a_long_total", {20, 0, kMinutes, 0, 0}, 8, "", {"ab"}, false, "ab"},
+    // No limits: the read waits for all its bytes.
+    {"none", {0, 0, 0, 0, 0}, 3, "", {"ab", "c"}, false, "abc"},
+};
+
+class ReadTimeouts : public Port, public testing::WithParamInterface<Case> {};
+
+TEST_P(ReadTimeouts, EndTheReadByTheirRule)
+{
+    const Case& c = GetParam();
+    m_line.Send(c.queued);
+    ASSERT_TRUE(AwaitQueued(m_port, static_cast<DWORD>(c.queued.size())));
+    COMMTIMEOUTS timeouts = c.timeouts;
+    ASSERT_TRUE(SetCommTimeouts(m_port, &timeouts));
+    char buffer[8] = {};
+    DWORD done = 99;
+    Overlapped ov;
+    if (ReadFile(m_port, buffer, c.length, &done, &ov)) {
+        EXPECT_TRUE(c.atOnce) << "completed before its bytes came";
+    } else {
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        EXPECT_FALSE(c.atOnce) << "should have completed at once";
+        for (const std::string& bytes : c.sent)
+            m_line.Send(bytes);
+        ASSERT_EQ(WaitForSingleObject(ov.hEvent, kHang), WAIT_OBJECT_0) << "the read did not end by its rule";
+        ASSERT_TRUE(GetOverlappedResult(m_port, &ov, &done, FALSE));
+    }
+    EXPECT_EQ(std::string(buffer, done), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, ReadTimeouts, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -5,17 +5,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <gtest/gtest.h>
 #include <optional>
-#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/portnames.h"
-#include "platform/winbase.h"
 #include "pty.h"
 
 namespace {
@@ -114,22 +110,18 @@ TEST_F(PortNames, PortsFileReadings)
     setenv("HOME", savedHome.c_str(), 1);
 }
 
-// Whether an open port holds this line.
-bool Holds(HANDLE port, const PtyLine& line)
-{
-    const bool held = port != INVALID_HANDLE_VALUE && LineLocked(line.slavePath());
-    CloseHandle(port);
-    return held;
-}
-
 TEST_F(PortNames, ThePortsFileNamesARealDeviceAndTheVariableComesFirst)
 {
     PtyLine first;
     PtyLine second;
     WritePorts("COM7=" + first.slavePath() + "\n");
-    EXPECT_TRUE(Holds(OpenCom(7), first));
+    HANDLE port = OpenCom(7);
+    EXPECT_TRUE(LineLocked(first.slavePath())) << "the port does not hold the line the file names";
+    CloseHandle(port);
     second.NameAs(7);
-    EXPECT_TRUE(Holds(OpenCom(7), second));
+    port = OpenCom(7);
+    EXPECT_TRUE(LineLocked(second.slavePath())) << "the port does not hold the line the variable names";
+    CloseHandle(port);
 }
 
 TEST_F(PortNames, WhyADeviceDidNotOpen)

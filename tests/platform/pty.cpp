@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 PtyLine::PtyLine()
 {
@@ -32,40 +33,21 @@ PtyLine::PtyLine()
     close(slave);
 }
 
-PtyLine::~PtyLine()
-{
-    HangUp();
-}
-
-void PtyLine::NameAs(int number) const
-{
-    setenv(("TAVRIN_COM" + std::to_string(number)).c_str(), m_slave.c_str(), 1);
-}
-
 void PtyLine::Send(std::string_view bytes) const
 {
     ASSERT_TRUE(WriteAll(m_master, bytes)) << std::strerror(errno);
 }
 
-std::string PtyLine::Receive(size_t count) const
-{
-    const std::string got = ReadFrom(m_master, count);
-    EXPECT_EQ(got.size(), count) << "the device did not get all of it";
-    return got;
-}
-
 void PtyLine::HangUp()
 {
     if (m_master >= 0)
-        close(m_master);
-    m_master = -1;
+        close(std::exchange(m_master, -1));
 }
 
 HANDLE OpenCom(int number)
 {
-    const std::string name = "COM" + std::to_string(number);
-    return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+    return CreateFileA(("COM" + std::to_string(number)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 void PortOnLine::SetUp()
@@ -73,12 +55,6 @@ void PortOnLine::SetUp()
     m_line.NameAs(kNumber);
     m_port = OpenCom(kNumber);
     ASSERT_NE(m_port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-}
-
-void PortOnLine::TearDown()
-{
-    if (m_port != INVALID_HANDLE_VALUE)
-        CloseHandle(m_port);
 }
 
 bool LineLocked(const std::string& path)
@@ -140,9 +116,6 @@ DWORD InQueue(HANDLE port)
 
 bool AwaitQueued(HANDLE port, DWORD count)
 {
-    DWORD mask = 0;
-    if (GetCommMask(port, &mask) && mask == 0 && !SetCommMask(port, EV_RXCHAR))
-        return false;
     while (InQueue(port) < count) {
         Overlapped ov;
         DWORD events = 0;

@@ -3,6 +3,7 @@
 // the waits the port and engine tests share. No Qt.
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -14,31 +15,32 @@
 // calls it a hang. Never a measurement.
 inline constexpr DWORD kHang = 10000;
 
+// Writes all of `bytes` to a descriptor; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+// Reads until `count` bytes have come, the end, or nothing for kHang.
+std::string ReadFrom(int fd, size_t count);
+
 class PtyLine {
 public:
     PtyLine();
-    ~PtyLine();
+    ~PtyLine() { HangUp(); }
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
     // Points TAVRIN_COM<number> at the slave.
-    void NameAs(int number) const;
+    void NameAs(int number) const { setenv(("TAVRIN_COM" + std::to_string(number)).c_str(), m_slave.c_str(), 1); }
     const std::string& slavePath() const { return m_slave; }
     int master() const { return m_master; }
 
     void Send(std::string_view bytes) const;     // from the device to the port
-    std::string Receive(size_t count) const;     // what the port wrote, blocking
+    // What the port wrote, waited for.
+    std::string Receive(size_t count) const { return ReadFrom(m_master, count); }
     void HangUp();                               // the device goes away
 
 private:
     int m_master = -1;
     std::string m_slave;
 };
-
-// Writes all of `bytes` to a descriptor; false on an error.
-bool WriteAll(int fd, std::string_view bytes);
-// Reads until `count` bytes have come, the end, or nothing for kHang.
-std::string ReadFrom(int fd, size_t count);
 
 // Opens "COM<number>" for overlapped reading and writing, unshared.
 HANDLE OpenCom(int number);
@@ -50,7 +52,7 @@ public:
 
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { CloseHandle(m_port); }  // refused when closed already
 
     PtyLine m_line;
     HANDLE m_port = INVALID_HANDLE_VALUE;
@@ -77,8 +79,8 @@ struct Overlapped : OVERLAPPED {
 
 // Bytes in the port's input queue.
 DWORD InQueue(HANDLE port);
-// Waits through comm events until at least `count` bytes are queued; sets
-// the mask to EV_RXCHAR if none is set. False on a hang.
+// Waits through comm events, EV_RXCHAR among them, until at least `count`
+// bytes are queued. False on a hang.
 bool AwaitQueued(HANDLE port, DWORD count);
 // Reads `count` bytes, waiting for them as the port's timeouts say.
 std::string ReadPort(HANDLE port, DWORD count);
