@@ -1,7 +1,7 @@
 // Assistive tools (screen readers, UI automation; AT-SPI on Linux) read the
 // framework's own widgets through Qt's accessibility interfaces: the
 // multi-line edit's text, caret and selection here, the status bar's parts in
-// controls.cpp. Qt's own widgets (buttons, lists, line edits, labels) bring
+// statusbar.cpp. Qt's own widgets (buttons, lists, line edits, labels) bring
 // theirs.
 //
 // Changes are told only while someone listens (QAccessible::isActive(), or a
