@@ -326,19 +326,23 @@ void CCommPort::EndMonitor()
 
 void CCommPort::ReadAvailable(CCommPort* port)
 {
-    COMSTAT comstat{};
-    DWORD dwErrors = 0;
-    EnterCriticalSection(&port->m_csPortSync);
-    ClearCommError(port->m_hPort, &dwErrors, &comstat);
-    LeaveCriticalSection(&port->m_csPortSync);
+    // What the port's input queue holds now.
+    auto queued = [port] {
+        COMSTAT comstat{};
+        DWORD dwErrors = 0;
+        EnterCriticalSection(&port->m_csPortSync);
+        ClearCommError(port->m_hPort, &dwErrors, &comstat);
+        LeaveCriticalSection(&port->m_csPortSync);
+        return comstat.cbInQue;
+    };
 
     // The bytes of one burst go to the owner in one hand-off, still one
     // WM_PORT_RXCHAR each; the window's thread wakes once per burst instead
     // of once per byte.
     WPARAM burst[kMaxBurst];
-    while (comstat.cbInQue > 0) {
+    for (DWORD nQueued = queued(); nQueued > 0; nQueued = queued()) {
         size_t nBurst = 0;
-        const Failure failure = ReadBurst(port, burst, std::min<DWORD>(comstat.cbInQue, kMaxBurst), &nBurst);
+        const Failure failure = ReadBurst(port, burst, std::min<DWORD>(nQueued, kMaxBurst), &nBurst);
         if (failure)
             port->Report(failure);
         // What was read before a failure goes out before anything else is
@@ -355,11 +359,6 @@ void CCommPort::ReadAvailable(CCommPort* port)
             return;
         if (WaitForSingleObject(port->WriteTurnEvent(), 0) == WAIT_OBJECT_0)
             ServeWrite(port);
-
-        comstat = COMSTAT{};
-        EnterCriticalSection(&port->m_csPortSync);
-        ClearCommError(port->m_hPort, &dwErrors, &comstat);
-        LeaveCriticalSection(&port->m_csPortSync);
     }
 }
 
