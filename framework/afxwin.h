@@ -109,15 +109,22 @@ typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 // run there. 0 for a window that does not exist (or dies meanwhile).
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Sends count messages (Msg, wParams[i], lParam) in order, each handled as
-// SendMessageA would handle it, and returns the number that were delivered.
-// From another thread the whole series is handed to the window's thread at
-// once and the caller blocks until the last handler has run; the window's
-// thread runs them from the same places it serves SendMessageA, and may let
-// its event loop run between two of them when a series takes long. A window
-// that dies part-way gets none of the rest (the result then falls short of
-// count); 0 for a window that does not exist.
-LRESULT AfxSendMessageSeries(HWND hWnd, UINT Msg, const WPARAM* wParams, size_t count, LPARAM lParam);
+// One message of a series: what SendMessageA takes besides the window.
+struct AFX_SERIES_MSG {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// Sends count messages to one window in order, each handled as SendMessageA
+// would handle it, and returns the number that were delivered. From another
+// thread the whole series is handed to the window's thread at once and the
+// caller blocks until the last handler has run; the window's thread runs them
+// from the same places it serves SendMessageA, and may let its event loop run
+// between two of them when a series takes long. A window that dies part-way
+// gets none of the rest (the result then falls short of count); 0 for a
+// window that does not exist.
+LRESULT AfxSendMessageSeries(HWND hWnd, const AFX_SERIES_MSG* msgs, size_t count);
 
 BOOL IsWindow(HWND hWnd);
 BOOL SetWindowTextA(HWND hWnd, LPCSTR text);

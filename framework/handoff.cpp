@@ -38,9 +38,9 @@ struct Record {
     UINT msg = 0;
     WPARAM wParam = 0;
     LPARAM lParam = 0;
-    // A series: count messages with these wParams (the sender's array); next
-    // is the first one not yet delivered.
-    const WPARAM* wParams = nullptr;
+    // A series: count messages (the sender's array); next is the first one
+    // not yet delivered.
+    const AFX_SERIES_MSG* series = nullptr;
     size_t count = 0;
     size_t next = 0;
     // A request answered later: started on the GUI thread with its ticket.
@@ -114,7 +114,7 @@ void complete(Record& r)
 // A record that will not be served (any more).
 void abandon(Record& r)
 {
-    r.result = r.wParams ? static_cast<LRESULT>(r.next) : 0;
+    r.result = r.series ? static_cast<LRESULT>(r.next) : 0;
     complete(r);
 }
 
@@ -144,7 +144,7 @@ LRESULT handOver(Record& r)
 // is the number of messages delivered.
 bool serve(Record& r, Clock::time_point until)
 {
-    if (!r.wParams) {
+    if (!r.series) {
         WndImpl* wnd = lookup(r.hwnd);
         r.result = wnd ? dispatch(wnd, r.msg, r.wParam, r.lParam) : 0;
         return true;
@@ -154,7 +154,8 @@ bool serve(Record& r, Clock::time_point until)
         WndImpl* wnd = lookup(r.hwnd);
         if (!wnd)
             break;
-        dispatch(wnd, r.msg, r.wParams[r.next], r.lParam);
+        const AFX_SERIES_MSG& m = r.series[r.next];
+        dispatch(wnd, m.message, m.wParam, m.lParam);
         ++r.next;
         if (r.next < r.count && Clock::now() > until)
             return false;
@@ -316,11 +317,11 @@ LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return handOver(r);
 }
 
-LRESULT AfxSendMessageSeries(HWND hWnd, UINT Msg, const WPARAM* wParams, size_t count, LPARAM lParam)
+LRESULT AfxSendMessageSeries(HWND hWnd, const AFX_SERIES_MSG* msgs, size_t count)
 {
-    if (count == 0 || !wParams)
+    if (count == 0 || !msgs)
         return 0;
-    Record r{.hwnd = hWnd, .msg = Msg, .lParam = lParam, .wParams = wParams, .count = count};
+    Record r{.hwnd = hWnd, .series = msgs, .count = count};
     if (isGuiThread()) {
         serve(r, Clock::time_point::max());
         return r.result;

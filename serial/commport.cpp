@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace {
@@ -12,7 +13,18 @@ constexpr DWORD kTimeoutMs = 1000;
 constexpr UINT kMonitorExitCode = 100;
 // The most bytes handed to the owner at once: a stop waits for at most this
 // many handlers.
-constexpr DWORD kMaxBurst = 256;
+constexpr DWORD kMaxBurst = CCommPort::Series::kMaxBytes;
+
+// The line events a comm event reports to the owner after the bytes, in this
+// order.
+constexpr struct {
+    DWORD dwEvent;
+    UINT message;
+} kLineEventMessages[] = {
+    {EV_CTS, WM_PORT_CTS}, {EV_BREAK, WM_PORT_BREAK}, {EV_ERR, WM_PORT_ERR}, {EV_RING, WM_PORT_RING},
+    {EV_RXFLAG, WM_PORT_RXFLAG},
+};
+static_assert(std::size(kLineEventMessages) == CCommPort::Series::kMaxLineEvents);
 
 // Holds a flag for the length of a scope.
 class ScopedFlag {
@@ -217,15 +229,16 @@ void CCommPort::Report(const Failure& failure)
     ReportError(failure.pszOperation);
 }
 
-void CCommPort::NotifyOwner(UINT message, WPARAM wParam)
+void CCommPort::Series::Add(UINT message, WPARAM wParam, int nPortNumber)
 {
-    // A window that is gone gets nothing: its handle no longer names it.
-    ::SendMessageA(m_hOwnerWnd, message, wParam, static_cast<LPARAM>(m_nPortNumber));
+    msgs[count++] = AFX_SERIES_MSG{message, wParam, static_cast<LPARAM>(nPortNumber)};
 }
 
-void CCommPort::NotifyOwner(UINT message, const WPARAM* wParams, size_t count)
+void CCommPort::NotifyOwner(Series& series)
 {
-    AfxSendMessageSeries(m_hOwnerWnd, message, wParams, count, static_cast<LPARAM>(m_nPortNumber));
+    // A window that is gone gets nothing: its handle no longer names it.
+    AfxSendMessageSeries(m_hOwnerWnd, series.msgs, series.count);
+    series.count = 0;
 }
 
 UINT CCommPort::MonitorThreadProc(LPVOID pParam)
@@ -301,18 +314,15 @@ void CCommPort::OnCommEvent()
     // ended the wait.
     DWORD dwCommEvent = 0;
     GetCommMask(m_hPort, &dwCommEvent);
+    // The line events' messages go in one hand-off with the last bytes read,
+    // so that a wake costs the owner's thread one turn.
+    Series lineEvents;
+    for (const auto& line : kLineEventMessages)
+        if (dwCommEvent & line.dwEvent)
+            lineEvents.Add(line.message, 0, m_nPortNumber);
     if (dwCommEvent & EV_RXCHAR)
-        ReadAvailable(this);
-    if (dwCommEvent & EV_CTS)
-        NotifyOwner(WM_PORT_CTS, 0);
-    if (dwCommEvent & EV_BREAK)
-        NotifyOwner(WM_PORT_BREAK, 0);
-    if (dwCommEvent & EV_ERR)
-        NotifyOwner(WM_PORT_ERR, 0);
-    if (dwCommEvent & EV_RING)
-        NotifyOwner(WM_PORT_RING, 0);
-    if (dwCommEvent & EV_RXFLAG)
-        NotifyOwner(WM_PORT_RXFLAG, 0);
+        ReadAvailable(this, lineEvents);
+    NotifyOwner(lineEvents);
 }
 
 void CCommPort::EndMonitor()
@@ -324,7 +334,7 @@ void CCommPort::EndMonitor()
     AfxEndThread(kMonitorExitCode, TRUE);
 }
 
-void CCommPort::ReadAvailable(CCommPort* port)
+void CCommPort::ReadAvailable(CCommPort* port, Series& after)
 {
     // What the port's input queue holds now.
     auto queued = [port] {
@@ -339,34 +349,41 @@ void CCommPort::ReadAvailable(CCommPort* port)
     // The bytes of one burst go to the owner in one hand-off, still one
     // WM_PORT_RXCHAR each; the window's thread wakes once per burst instead
     // of once per byte.
-    WPARAM burst[kMaxBurst];
-    for (DWORD nQueued = queued(); nQueued > 0; nQueued = queued()) {
-        size_t nBurst = 0;
-        const Failure failure = ReadBurst(port, burst, std::min<DWORD>(nQueued, kMaxBurst), &nBurst);
+    for (DWORD nQueued = queued(); nQueued > 0;) {
+        Series burst;
+        const Failure failure = ReadBurst(port, burst, std::min<DWORD>(nQueued, kMaxBurst));
         if (failure)
             port->Report(failure);
+        // Asked before the burst goes: when it empties the queue, what is to
+        // follow the bytes goes with them. Bytes that come meanwhile raise
+        // the comm event again, and the next wake delivers them.
+        nQueued = queued();
+        if (nQueued == 0) {
+            for (size_t i = 0; i < after.count; ++i)
+                burst.msgs[burst.count++] = after.msgs[i];
+            after.count = 0;
+        }
         // What was read before a failure goes out before anything else is
         // tried.
-        if (nBurst > 0)
-            port->NotifyOwner(WM_PORT_RXCHAR, burst, nBurst);
+        port->NotifyOwner(burst);
 
         // Under a stream that never pauses the queue never empties and the
         // comm event, signalled again, wins at the thread's wait: a stop ends
         // the reading here, and the write takes its turn here (a look at a
         // write under way lets it go on). The reading goes on after the turn:
         // no event would come for bytes whose arrival was reported already.
-        if (WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0)
+        if (nQueued == 0 || WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0)
             return;
         if (WaitForSingleObject(port->WriteTurnEvent(), 0) == WAIT_OBJECT_0)
             ServeWrite(port);
     }
 }
 
-CCommPort::Failure CCommPort::ReadBurst(CCommPort* port, WPARAM* burst, DWORD nWanted, size_t* pnRead)
+CCommPort::Failure CCommPort::ReadBurst(CCommPort* port, Series& burst, DWORD nWanted)
 {
     Failure failure;
     EnterCriticalSection(&port->m_csPortSync);
-    for (*pnRead = 0; *pnRead < nWanted;) {
+    for (DWORD nRead = 0; nRead < nWanted; ++nRead) {
         BYTE byte = 0;
         DWORD dwRead = 0;
         BOOL bRead = ReadFile(port->m_hPort, &byte, 1, &dwRead, &port->m_ovRead);
@@ -381,7 +398,7 @@ CCommPort::Failure CCommPort::ReadBurst(CCommPort* port, WPARAM* burst, DWORD nW
         }
         if (!bRead || dwRead != 1)
             break;
-        burst[(*pnRead)++] = static_cast<WPARAM>(byte);
+        burst.Add(WM_PORT_RXCHAR, static_cast<WPARAM>(byte), port->m_nPortNumber);
     }
     LeaveCriticalSection(&port->m_csPortSync);
     return failure;

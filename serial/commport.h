@@ -2,7 +2,8 @@
 // window: Open opens and configures the port, StartMonitor starts the monitor
 // thread, which hands every received byte to the owner as a WM_PORT_RXCHAR
 // message (the bytes waiting at one time, up to 256, in one hand-off to the
-// window's thread) and writes what Send and SendString leave in the write
+// window's thread, with the wake's line-event messages after the last burst)
+// and writes what Send and SendString leave in the write
 // slot.
 //
 // Thread safety:
@@ -77,10 +78,21 @@ public:
     // the calling thread's last error, in an ownerless box.
     void ReportError(const char* pszOperation);
 
+    // Messages for the owner, handed over at once: a burst of bytes and what
+    // follows them.
+    struct Series {
+        static constexpr size_t kMaxBytes = 256;
+        static constexpr size_t kMaxLineEvents = 5;
+        AFX_SERIES_MSG msgs[kMaxBytes + kMaxLineEvents];
+        size_t count = 0;
+        void Add(UINT message, WPARAM wParam, int nPortNumber);
+    };
+
     static UINT MonitorThreadProc(LPVOID pParam);
     // Delivers what the queue holds until it is empty or a stop comes; the
-    // write takes its turn after each burst.
-    static void ReadAvailable(CCommPort* port);
+    // write takes its turn after each burst. The messages of after go with
+    // the burst that empties the queue; they stay in after when none does.
+    static void ReadAvailable(CCommPort* port, Series& after);
     // Begins writing the slot's data; a write the device cannot take at once
     // is left under way, for FinishWrite when it completes.
     static void WritePending(CCommPort* port);
@@ -124,14 +136,13 @@ private:
     void OnCommEvent();
     // Closes the port and ends the thread.
     [[noreturn]] void EndMonitor();
-    // Reads up to nWanted queued bytes, one call each, into burst; stops at
-    // the first failure, which it returns.
-    static Failure ReadBurst(CCommPort* port, WPARAM* burst, DWORD nWanted, size_t* pnRead);
+    // Reads up to nWanted queued bytes, one call each, into burst as
+    // WM_PORT_RXCHAR messages; stops at the first failure, which it returns.
+    static Failure ReadBurst(CCommPort* port, Series& burst, DWORD nWanted);
 
-    // Sends WM_PORT_* messages to the owner window, if it still exists, with
-    // the port number as lParam: one, or a series handed over at once.
-    void NotifyOwner(UINT message, WPARAM wParam);
-    void NotifyOwner(UINT message, const WPARAM* wParams, size_t count);
+    // Sends the series to the owner window, if it still exists, and empties
+    // it.
+    void NotifyOwner(Series& series);
     // Waits for a running monitor thread to end, serving the owner's messages.
     void StopMonitor();
     // What signals the write's turn: the completion of the write under way,

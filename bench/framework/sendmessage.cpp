@@ -76,12 +76,12 @@ private:
         std::printf("back to back: %d messages in %.3f s: %.2f us per cross-thread SendMessageA\n", m_messages,
                     seconds, seconds * 1e6 / m_messages);
 
-        WPARAM burst[kBurst];
+        AFX_SERIES_MSG burst[kBurst];
         for (int i = 0; i < kBurst; ++i)
-            burst[i] = static_cast<WPARAM>(i);
+            burst[i] = {WM_BENCH, static_cast<WPARAM>(i), 1};
         const auto seriesStart = Clock::now();
         for (int i = 0; i < m_messages / kBurst; ++i)
-            AfxSendMessageSeries(hwnd, WM_BENCH, burst, kBurst, 1);
+            AfxSendMessageSeries(hwnd, burst, kBurst);
         const double seriesSeconds = std::chrono::duration<double>(Clock::now() - seriesStart).count();
         std::printf("in series of %d: %.2f us per series, %.2f us per message\n", kBurst,
                     seriesSeconds * 1e6 / (m_messages / kBurst), seriesSeconds * 1e6 / m_messages);
@@ -89,7 +89,7 @@ private:
         if (m_pacedSeconds > 0) {
             // One message every 1/3840 s, as a 38,400-baud line delivers bytes.
             Paced(3840, [&](int i) { ::SendMessageA(hwnd, WM_BENCH, static_cast<WPARAM>(i & 0xFF), 1); });
-            Paced(3840 / kBurst, [&](int) { AfxSendMessageSeries(hwnd, WM_BENCH, burst, kBurst, 1); });
+            Paced(3840 / kBurst, [&](int) { AfxSendMessageSeries(hwnd, burst, kBurst); });
         }
         std::fflush(stdout);
         ::SendMessageA(hwnd, WM_BENCH + 1, 0, 0);
