@@ -19,21 +19,14 @@
 #include "res/resource.h"
 #include "tests/support/boxes.h"
 #include "tests/support/dialog.h"
-#include "tests/support/text.h"
 #include "tests/support/wait.h"
 
-using testsupport::Gbk;
 using testsupport::kLeftOpen;
 using testsupport::RunDialog;
 using testsupport::Ui;
 using testsupport::WaitUntil;
 
 namespace {
-
-QWidget* Widget(const Ui& ui, int id)
-{
-    return AfxWidgetFromHandle(ui.item(id));
-}
 
 void SendCommand(const Ui& ui, int id)
 {
@@ -134,17 +127,17 @@ TEST_F(MainDialogTest, WhatEndsTheDialogAndWhatDoesNot)
         {"close box", [](Ui& ui) { AfxWidgetFromHandle(ui.dialog())->close(); }, IDCANCEL},
         {"close button",
          [](Ui& ui) {
-             QTest::keyClicks(Widget(ui, IDC_SEND_EDIT), QStringLiteral("AB"));
-             QTest::keyClicks(Widget(ui, IDC_RECV_EDIT), QStringLiteral("typed"));
+             QTest::keyClicks(ui.widget(IDC_SEND_EDIT), QStringLiteral("AB"));
+             QTest::keyClicks(ui.widget(IDC_RECV_EDIT), QStringLiteral("typed"));
              ui.click(IDC_EXIT_BUTTON);
          },
          IDOK},
         {"enter and IDOK",
          [](Ui& ui) {
              for (int id : {IDC_PORT_COMBO, IDC_HEX_DISPLAY_CHECK, IDC_STOPBITS_COMBO}) {
-                 Widget(ui, id)->setFocus();
-                 QTest::keyClick(Widget(ui, id), Qt::Key_Return);
-                 QTest::keyClick(Widget(ui, id), Qt::Key_Enter);
+                 ui.widget(id)->setFocus();
+                 QTest::keyClick(ui.widget(id), Qt::Key_Return);
+                 QTest::keyClick(ui.widget(id), Qt::Key_Enter);
              }
              SendCommand(ui, IDOK);
              EXPECT_FALSE(ui.checked(IDC_HEX_DISPLAY_CHECK));

@@ -18,7 +18,7 @@ class AccessibleTest : public E2ETest {};
 
 QAccessibleInterface* Accessible(const Ui& ui, int id)
 {
-    return QAccessible::queryAccessibleInterface(AfxWidgetFromHandle(ui.item(id)));
+    return QAccessible::queryAccessibleInterface(ui.widget(id));
 }
 
 TEST_F(AccessibleTest, ListsAndEditsAreLabelledAsTheDialogShowsThem)
@@ -50,13 +50,13 @@ TEST_F(AccessibleTest, ListsAndEditsAreLabelledAsTheDialogShowsThem)
 TEST_F(AccessibleTest, StatusBarAndReceiveAreaReadAsShownAndTellTheirChanges)
 {
     RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
-        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(AfxWidgetFromHandle(ui.item(0)));
+        QAccessibleInterface* bar = Accessible(ui, 0);
         ASSERT_NE(bar, nullptr);
         EXPECT_EQ(bar->role(), QAccessible::StatusBar);
         ASSERT_EQ(bar->childCount(), 4);
         for (int part = 0; part < 4; ++part) {
             QAccessibleInterface* child = bar->child(part);
-            EXPECT_EQ(Gbk(child->text(QAccessible::Name)), ui.status(part)) << part;
+            EXPECT_EQ(Gbk(child->text(QAccessible::Name).toStdString()), ui.status(part)) << part;
             EXPECT_EQ(bar->indexOfChild(child), part);
             EXPECT_EQ(bar->childAt(child->rect().center().x(), child->rect().center().y()), child) << part;
         }
@@ -67,7 +67,7 @@ TEST_F(AccessibleTest, StatusBarAndReceiveAreaReadAsShownAndTellTheirChanges)
         const std::string bytes = "Hello\r\n" + std::string(devsim::kGbkTemperatureLine) + "\r\n";
         device.send(bytes);
         E2E_WAIT(dlg.RecvCount() == static_cast<long long>(bytes.size()), "the dialog to count the bytes");
-        EXPECT_EQ(Gbk(bar->child(2)->text(QAccessible::Name)), RecvCount(static_cast<long long>(bytes.size())));
+        EXPECT_EQ(Gbk(bar->child(2)->text(QAccessible::Name).toStdString()), RecvCount(static_cast<long long>(bytes.size())));
         const std::string toldCount = "name " + bar->child(2)->text(QAccessible::Name).toStdString();
         E2E_WAIT(std::ranges::find(log.told, toldCount) != log.told.end(), "the count to be told");
         const QString shown = QString::fromUtf8("Hello\n温度 25.0 度\n");

@@ -16,7 +16,6 @@
 #include "res/resource.h"
 #include "tests/support/boxes.h"
 #include "tests/support/dialog.h"
-#include "tests/support/text.h"
 #include "tests/support/wait.h"
 #include "tools/devsim/devsim.h"
 
@@ -52,8 +51,8 @@ protected:
     INT_PTR RunOpen(const devsim::Options& options, const OpenBody& body);
 
     // The status-bar texts of a received and a sent count.
-    static std::string RecvCount(long long n) { return Gbk(" 接收：" + QString::number(n) + " 字节"); }
-    static std::string SendCount(long long n) { return Gbk(" 发送：" + QString::number(n) + " 字节"); }
+    static std::string RecvCount(long long n) { return Gbk(" 接收：" + std::to_string(n) + " 字节"); }
+    static std::string SendCount(long long n) { return Gbk(" 发送：" + std::to_string(n) + " 字节"); }
 
     // Every box a test expects it takes off this record; any other fails it.
     std::unique_ptr<testsupport::BoxRecorder> m_boxes;

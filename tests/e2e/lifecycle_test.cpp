@@ -44,7 +44,7 @@ TEST_F(LifecycleTest, ClosingDuringAStreamEnds)
             const long long counted = dlg.RecvCount();
             QCoreApplication::processEvents();
             EXPECT_EQ(dlg.RecvCount(), counted) << "bytes were delivered after the monitor thread ended";
-            QTest::keyClick(AfxWidgetFromHandle(ui.item(IDC_PORT_COMBO)), Qt::Key_Escape);
+            QTest::keyClick(ui.widget(IDC_PORT_COMBO), Qt::Key_Escape);
         });
         EXPECT_EQ(result, row.result);
     }

@@ -20,10 +20,10 @@ class PortStateTest : public E2ETest {};
 // assistive tools, the toggle's caption, the state label and status-bar part 0.
 struct Shown {
     UINT lamp;
-    QString says, caption, label, status;
+    std::string says, caption, label, status;
 };
 
-Shown Opened(const QString& settings)
+Shown Opened(const std::string& settings)
 {
     return {IDI_MAINFRAME, " 串口开启状态  Com" + settings, "关闭串口", "Com" + settings, " 串口开启状态  Com" + settings};
 }
@@ -31,9 +31,9 @@ Shown Opened(const QString& settings)
 void ExpectShown(const Ui& ui, const Shown& shown)
 {
     EXPECT_EQ(ui.icon(IDC_PORT_LAMP), ::LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCE(shown.lamp)));
-    QAccessibleInterface* lamp = QAccessible::queryAccessibleInterface(AfxWidgetFromHandle(ui.item(IDC_PORT_LAMP)));
+    QAccessibleInterface* lamp = QAccessible::queryAccessibleInterface(ui.widget(IDC_PORT_LAMP));
     ASSERT_NE(lamp, nullptr);
-    EXPECT_EQ(lamp->text(QAccessible::Name), shown.says);
+    EXPECT_EQ(lamp->text(QAccessible::Name).toStdString(), shown.says);
     EXPECT_EQ(ui.text(IDC_OPEN_BUTTON), Gbk(shown.caption));
     EXPECT_EQ(ui.text(IDC_PORT_STATE_TEXT), Gbk(shown.label));
     EXPECT_EQ(ui.status(0), Gbk(shown.status));

@@ -113,14 +113,14 @@ TEST_F(ReceiveTest, LineEndsAtTheLimitCountOnceWhenTheyAreKnown)
 TEST_F(ReceiveTest, TypedTextStaysAndBytesGoToTheEnd)
 {
     RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
-        QWidget* recv = AfxWidgetFromHandle(ui.item(IDC_RECV_EDIT));
+        QWidget* recv = ui.widget(IDC_RECV_EDIT);
         QTest::keyClicks(recv, "typed");
         QTest::keyClick(recv, Qt::Key_Home);
         QTest::keyClick(recv, Qt::Key_Right, Qt::ShiftModifier);
         Receive(dlg, device, " rx");
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "typed rx");
 
-        QTest::keyClicks(AfxWidgetFromHandle(ui.item(IDC_SEND_EDIT)), "to go");
+        QTest::keyClicks(ui.widget(IDC_SEND_EDIT), "to go");
         ui.click(IDC_CLEAR_BUTTON);
         Receive(dlg, device, "next");
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "next");

@@ -12,8 +12,8 @@ class SendTest : public E2ETest {};
 
 TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
 {
-    // Chinese text goes out as its code page 936 bytes, line breaks as CR LF.
-    const std::string chinese = Gbk("温度 25 度\n湿度");
+    // Chinese text goes out as its code page 936 bytes.
+    const std::string chinese = Gbk("温度 25 度\r\n湿度");
     ASSERT_EQ(chinese.size(), 16u);
     // More than the 512 bytes of the engine's buffer goes out whole.
     std::string lines;

@@ -1,7 +1,7 @@
 // Shared by the framework's dialog tests, with the headers they all use: a
 // small resource module with one dialog of every control kind, and a dialog
 // that records what reaches its handlers and runs test steps inside its modal
-// loop.
+// loop as the other windowed suites do.
 #pragma once
 
 #include <QApplication>
@@ -17,7 +17,7 @@
 
 #include "framework/afxqt.h"
 #include "framework/afxwin.h"
-#include "tests/support/gbk.h"
+#include "tests/support/dialog.h"
 #include "tests/support/wait.h"
 
 namespace fixture {
@@ -63,12 +63,11 @@ class CTestDlg : public CDialog {
 public:
     CTestDlg() : CDialog(IDD_TEST) { InstallResources(); }
 
-    // Runs body once the dialog is up, then ends it with EndDialog(IDCANCEL)
-    // unless the body ended it; returns DoModal's result.
-    INT_PTR Run(std::function<void(CTestDlg&)> body)
+    // Runs body once the dialog is up, then ends it unless the body ended it;
+    // returns DoModal's result.
+    INT_PTR Run(const std::function<void(CTestDlg&)>& body)
     {
-        m_body = std::move(body);
-        return DoModal();
+        return testsupport::RunDialog(*this, [&](testsupport::Ui&) { body(*this); });
     }
 
     HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
@@ -87,12 +86,6 @@ public:
     {
         CDialog::OnInitDialog();
         m_log.push_back("init");
-        QTimer::singleShot(0, [this] {
-            if (m_body)
-                m_body(*this);
-            if (m_hWnd && IsWindowVisible())  // not ended by the body
-                EndDialog(IDCANCEL);
-        });
         return TRUE;
     }
 
@@ -123,9 +116,6 @@ protected:
     }
 
     DECLARE_MESSAGE_MAP()
-
-private:
-    std::function<void(CTestDlg&)> m_body;
 };
 
 }  // namespace fixture

@@ -14,7 +14,6 @@
 #include <numeric>
 #include <thread>
 
-#include "tests/support/text.h"
 
 using namespace fixture;
 using testsupport::ServeUntil;

@@ -10,9 +10,16 @@
 #include <QTest>
 #include <QTimer>
 
-#include "framework/afxqt.h"
-
 namespace testsupport {
+
+std::string WindowText(HWND hWnd)
+{
+    const int length = GetWindowTextLengthA(hWnd);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(hWnd, text.data(), length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
 
 INT_PTR RunDialog(CDialog& dlg, const std::function<void(Ui&)>& body)
 {
@@ -39,7 +46,7 @@ INT_PTR RunDialog(CDialog& dlg, const std::function<void(Ui&)>& body)
 
 void Ui::click(int id)
 {
-    auto* button = qobject_cast<QAbstractButton*>(AfxWidgetFromHandle(item(id)));
+    auto* button = qobject_cast<QAbstractButton*>(widget(id));
     if (!button || !button->isEnabled()) {
         ADD_FAILURE() << "control " << id << " is no enabled button";
         return;
@@ -55,7 +62,7 @@ void Ui::click(int id)
 
 void Ui::select(int id, int index)
 {
-    auto* list = qobject_cast<QComboBox*>(AfxWidgetFromHandle(item(id)));
+    auto* list = qobject_cast<QComboBox*>(widget(id));
     if (!list || index < 0 || index >= list->count()) {
         ADD_FAILURE() << "control " << id << " is no list with an item " << index;
         return;

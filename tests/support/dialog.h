@@ -6,10 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "framework/afxqt.h"
 #include "framework/afxwin.h"
-#include "tests/support/text.h"
+#include "tests/support/gbk.h"
 
 namespace testsupport {
+
+// The window text of a control or window, as code page 936 bytes.
+std::string WindowText(HWND hWnd);
 
 // DoModal's result when the body left the dialog open and the run ended it.
 inline constexpr INT_PTR kLeftOpen = 0x7E57;
@@ -20,6 +24,7 @@ public:
     explicit Ui(HWND hDlg) : m_hDlg(hDlg) {}
     HWND dialog() const { return m_hDlg; }
     HWND item(int id) const { return ::GetDlgItem(m_hDlg, id); }
+    QWidget* widget(int id) const { return AfxWidgetFromHandle(item(id)); }
 
     std::string text(int id) const { return WindowText(item(id)); }  // code page 936 bytes
     void setText(int id, const std::string& bytes) { ::SetWindowTextA(item(id), bytes.c_str()); }
