@@ -1,9 +1,14 @@
+// The console's logic without windows: hexadecimal send texts, the send
+// period, the settings the lists give, and the counts' texts.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "console/portsettings.h"
+#include "console/recvdisplay.h"
 #include "console/sendlogic.h"
+#include "tests/support/gbk.h"
 
 namespace {
 
@@ -68,6 +73,45 @@ TEST(AutoSendPeriod, TextsToIntervals)
         const AutoSendPeriod period = AutoSendPeriodFromText(row.text);
         EXPECT_EQ(period.nInterval, row.interval);
         EXPECT_EQ(period.bRefillDefault, row.refill);
+    }
+}
+
+// The port number and parity come from an item's position, the numbers from
+// the item's text as atoi reads it (beyond int it saturates); a parity
+// position outside the list leaves the letter passed in. What the lists give
+// by default, and after the end-to-end suite's changes, its port states show.
+TEST(PortSettings, ListSelectionsGiveTheSettingsText)
+{
+    const struct {
+        PortListSelection selection;
+        char chPreviousParity;
+        const char* text;
+    } rows[] = {
+        {{3, "300", 1, "6", "1"}, '?', "4.300.O.6.1"},
+        {{1, " 19200x", 7, "7 bits", "two"}, 'E', "2.19200.E.7.0"},
+        {{0, "99999999999", -1, "", "-2"}, 'O', "1.2147483647.O.0.-2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(PortSettingsText(PortSettingsFromLists(row.selection, row.chPreviousParity)).bytes(), row.text);
+    }
+}
+
+// The counts' texts stay exact where a 32-bit count would not.
+TEST(CountTexts, StayExactPastThe32BitLimits)
+{
+    const struct {
+        ByteCount count;
+        const char* digits;
+    } rows[] = {
+        {2147483648LL, "2147483648"},  // 2^31: a signed 32-bit count turns negative here
+        {4294967296LL, "4294967296"},  // 2^32: an unsigned one wraps to 0 here
+        {4294967296LL * 1000 + 7, "4294967296007"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.digits);
+        EXPECT_EQ(RecvCountText(row.count).bytes(), Gbk(std::string(" 接收：") + row.digits + " 字节"));
+        EXPECT_EQ(SendCountText(row.count).bytes(), Gbk(std::string(" 发送：") + row.digits + " 字节"));
     }
 }
 
