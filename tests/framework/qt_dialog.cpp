@@ -91,7 +91,6 @@ TEST(SystemMenu, OpensOnTheBackgroundAndWithAltSpace)
         QTimer::singleShot(0, pickClose);
         QTest::keyClick(window, Qt::Key_Space, Qt::AltModifier);
         EXPECT_EQ(seen.size(), 2);
-        EXPECT_TRUE(seen.value(0).contains(QStringLiteral("Alt+F4"))) << "the words from the string table";
         const std::string close = "syscommand:" + std::to_string(SC_CLOSE);
         EXPECT_EQ(std::count(d.m_log.begin(), d.m_log.end(), close), 2);
     });

@@ -251,9 +251,7 @@ TEST_F(Engine, BytesLeftQueuedAtASendsTurnAreDeliveredThoughNothingMoreArrives)
         // the thread starts; a send waits for its turn after the first burst.
         const std::string all = Pattern(1000);
         m_line.Send(all);
-        COMSTAT stat{};
-        ASSERT_TRUE(testsupport::WaitUntil(
-            [&] { return ClearCommError(port.m_hPort, nullptr, &stat) && stat.cbInQue == all.size(); }));
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return InQueue(port.m_hPort) == all.size(); }));
         ASSERT_TRUE(port.SendString("x"));
         ASSERT_TRUE(port.StartMonitor());
         EXPECT_TRUE(ServeUntil([&] { return d.Bytes().size() == all.size(); }))

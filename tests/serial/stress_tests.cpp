@@ -188,8 +188,10 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
             // thread's wait, which then goes round its loop once more and
             // reports the event wait's failure, which lasts, again.
             std::set<std::string> texts;
-            for (const auto& box : boxes.boxes())
+            for (const auto& box : boxes.boxes()) {
+                EXPECT_EQ(box.owner, nullptr) << "the report is ownerless, so the window stays usable";
                 texts.insert(box.text);
+            }
             std::set<std::string> expected{owner::ReportText("WaitCommEvent()", ERROR_DEVICE_NOT_CONNECTED, kCom)};
             if (sending)
                 expected.insert(owner::ReportText("WriteFile()", ERROR_DEVICE_NOT_CONNECTED, kCom));
