@@ -1,9 +1,10 @@
 // The main dialog as the user meets it before any port is open: its start-up
-// state, how the dialog ends and does not end, the system menu and its about
+// state (as assistive tools read it too), how the dialog ends and does not end, the system menu and its about
 // box, and the help dialog. The real dialog runs modally on the offscreen
 // platform; the port's look in each phase is the end-to-end suite's to check.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
@@ -82,9 +83,33 @@ TEST_F(MainDialogTest, EveryControlShowsItsStartUpState)
         for (int id : {IDC_SAVE_BUTTON, IDC_SETTINGS_BUTTON})
             EXPECT_TRUE(IsWindowVisible(ui.item(id)) && !IsWindowEnabled(ui.item(id))) << id;
 
+        // The status bar's parts, as shown and as assistive tools read them.
         const char* const parts[] = {"   Tavrin初始化成功", " 发送：0 字节", " 接收：0 字节", "     程序编写:Dorvan"};
-        for (int part = 0; part < 4; ++part)
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(ui.widget(0));
+        ASSERT_NE(bar, nullptr);
+        EXPECT_EQ(bar->role(), QAccessible::StatusBar);
+        ASSERT_EQ(bar->childCount(), 4);
+        for (int part = 0; part < 4; ++part) {
             EXPECT_EQ(ui.status(part), Gbk(parts[part])) << part;
+            QAccessibleInterface* child = bar->child(part);
+            EXPECT_EQ(child->text(QAccessible::Name).toStdString(), parts[part]) << part;
+            EXPECT_EQ(bar->indexOfChild(child), part);
+            EXPECT_EQ(bar->childAt(child->rect().center().x(), child->rect().center().y()), child) << part;
+        }
+        // A screen reader reads the label a list or edit is labelled by, else its name.
+        const std::pair<int, const char*> labels[] = {
+            {IDC_PORT_COMBO, "串口号"},     {IDC_BAUD_COMBO, "波特率"},    {IDC_PARITY_COMBO, "校验位"},
+            {IDC_DATABITS_COMBO, "数据位"}, {IDC_STOPBITS_COMBO, "停止位"}, {IDC_PERIOD_EDIT, "发送周期："},
+            {IDC_SEND_EDIT, "发送数据区"},  {IDC_RECV_EDIT, "接收数据区"},
+        };
+        for (const auto& [id, label] : labels) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(ui.widget(id));
+            ASSERT_NE(iface, nullptr) << id;
+            const auto relations = iface->relations(QAccessible::Label);
+            EXPECT_EQ((relations.isEmpty() ? iface : relations.first().first)->text(QAccessible::Name).toStdString(),
+                      label)
+                << id;
+        }
 
         // The focus shows once the window is active.
         AfxWidgetFromHandle(h)->activateWindow();

@@ -1,9 +1,14 @@
 // Bytes from a simulated device through the engine into the receive area:
-// what the area shows, what the count says, and the display's buttons.
+// what the area shows, what the count says, what assistive tools are told,
+// and the display's buttons.
+#include <QAccessible>
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
+
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/accessible.h"
 #include "tools/devsim/gbkline.h"
 
 namespace {
@@ -44,6 +49,34 @@ TEST_F(ReceiveTest, TextGbkAndHexadecimalShowAsReceivedAndAreCounted)
         EXPECT_EQ(ui.text(IDC_RECV_EDIT), "Hello\r\n" + line + "00 41 FF 0D 0A 7F AB");
         EXPECT_EQ(dlg.RecvData().bytes(), ui.text(IDC_RECV_EDIT));
         EXPECT_EQ(ui.status(2), RecvCount(7 + static_cast<long long>(line.size()) + 6 + 3));
+    });
+}
+
+// The count in the status bar and the receive area tell assistive tools what
+// arrives: the count's new name, and the area's text as insertions.
+TEST_F(ReceiveTest, TheCountAndTheAreaTellAssistiveToolsWhatArrives)
+{
+    RunOpen({}, [&](CTavrinDlg& dlg, Ui& ui, devsim::DeviceSimulator& device) {
+        QAccessibleInterface* count = QAccessible::queryAccessibleInterface(ui.widget(0))->child(2);
+        QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(ui.widget(IDC_RECV_EDIT))->textInterface();
+        ASSERT_TRUE(count && text);
+
+        testsupport::AccessibilityLog log;
+        const std::string bytes = "Hello\r\n" + std::string(devsim::kGbkTemperatureLine) + "\r\n";
+        Receive(dlg, device, bytes);
+        EXPECT_EQ(Gbk(count->text(QAccessible::Name).toStdString()), RecvCount(static_cast<long long>(bytes.size())));
+        const std::string toldCount = "name " + count->text(QAccessible::Name).toStdString();
+        E2E_WAIT(std::ranges::find(log.told, toldCount) != log.told.end(), "the count to be told");
+        const QString shown = QString::fromUtf8("Hello\n温度 25.0 度\n");
+        EXPECT_EQ(text->text(0, text->characterCount()), shown);
+        EXPECT_EQ(text->cursorPosition(), shown.size());
+        const auto inserted = [&] {
+            std::string all;
+            for (const std::string& line : log.told)
+                all += line.starts_with("insert ") ? line.substr(line.find(' ', 7) + 1) : "";
+            return all;
+        };
+        E2E_WAIT(inserted() == shown.toStdString(), "the insertions to be told; so far: " << inserted());
     });
 }
 
