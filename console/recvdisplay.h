@@ -9,6 +9,10 @@
 // and a half days, and a 32-bit count would then turn negative.
 typedef long long ByteCount;
 
+// The count text of a format naming its number once, as %lld: the received
+// and the sent count.
+CString CountText(const char* format, ByteCount nCount);
+
 // " 接收：%lld 字节" of the count, for status-bar part 2.
 CString RecvCountText(ByteCount nCount);
 

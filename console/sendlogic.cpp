@@ -52,7 +52,5 @@ AutoSendPeriod AutoSendPeriodFromText(const CString& strPeriod)
 
 CString SendCountText(ByteCount nCount)
 {
-    CString text;
-    text.Format(kTextSendCountFormat, nCount);
-    return text;
+    return CountText(kTextSendCountFormat, nCount);
 }
