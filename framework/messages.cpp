@@ -113,8 +113,18 @@ void notifyParent(WndImpl* control, UINT code)
 
 bool isGuiThread()
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
+    // Asked with every message, so each thread keeps its answer for the
+    // application it was given for; an application's thread never changes.
+    thread_local const QCoreApplication* t_app = nullptr;
+    thread_local bool t_gui = false;
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return false;
+    if (app != t_app) {
+        t_app = app;
+        t_gui = QThread::currentThread() == app->thread();
+    }
+    return t_gui;
 }
 
 }  // namespace afx
