@@ -36,32 +36,46 @@ public:
         (void)readable;
     }
 
-    // Repaints the part (or, with -1, the whole bar) at the next frame.
-    // Repaints the part (or, with -1, the whole bar) at a frame. A counter
-    // shown here may change with every received byte; the texts change at
-    // once, the bar is painted ten times a second at most: enough to read a
-    // count by, and each paint of a text costs.
-    void scheduleRepaint(int part = -1)
+    // Repaints the whole bar at a frame. A counter shown here may change
+    // with every received byte; the texts change at once, the bar is painted
+    // ten times a second at most: enough to read a count by, and each paint
+    // of a text costs.
+    void scheduleRepaint()
     {
-        m_dirty |= part < 0 ? rect() : partRect(static_cast<size_t>(part)).adjusted(-1, -2, 1, 1);
+        m_dirty = rect();
         m_frame.ask();
     }
 
     // A part's text changed: painted at a frame, and told to assistive tools
-    // with the painting.
-    void textChanged(int part)
+    // with the painting. Only marked here, as it may change with every byte.
+    void textChanged(size_t part)
     {
-        if (AfxAccessibilityActive()) {
-            if (m_renamed.size() <= static_cast<size_t>(part))
-                m_renamed.resize(static_cast<size_t>(part) + 1);
-            m_renamed[static_cast<size_t>(part)] = true;
+        if (m_changed.size() <= part)
+            m_changed.resize(part + 1);
+        m_changed[part] = true;
+        m_frame.ask();
+    }
+
+    // What a part shows: the code-page bytes the program set, decoded when
+    // they are first painted or read.
+    struct PartText {
+        std::string bytes;
+        int type = 0;
+        mutable QString shown;
+        mutable bool decoded = true;
+    };
+    const QString& shownText(size_t i) const
+    {
+        const PartText& t = texts[i];
+        if (!t.decoded) {
+            t.shown = AfxQStringFromBytes(t.bytes);
+            t.decoded = true;
         }
-        scheduleRepaint(part);
+        return t.shown;
     }
 
     std::vector<int> rights{-1};
-    std::vector<QString> texts;
-    std::vector<int> types;
+    std::vector<PartText> texts;
 
     QRect partRect(size_t i) const
     {
@@ -94,7 +108,7 @@ protected:
             const QRect part = partRect(i);
             if (part.width() <= 0 || !part.intersects(e->rect()))
                 continue;
-            const int type = i < types.size() ? types[i] : 0;
+            const int type = i < texts.size() ? texts[i].type : 0;
             if (!(type & SBT_NOBORDERS))
                 qDrawShadePanel(&painter, part, palette(), !(type & SBT_POPOUT), 1);
             if (i < texts.size()) {
@@ -106,7 +120,7 @@ protected:
                 const int baseline = inner.top() + (inner.height() + metrics.ascent() - metrics.descent()) / 2;
                 painter.save();
                 painter.setClipRect(inner, Qt::IntersectClip);
-                painter.drawText(QPoint(inner.left(), baseline), texts[i]);
+                painter.drawText(QPoint(inner.left(), baseline), shownText(i));
                 painter.restore();
             }
         }
@@ -122,18 +136,24 @@ private:
             return;
         }
         m_sincePaint.start();
+        for (size_t i = 0; i < m_changed.size(); ++i) {
+            if (m_changed[i])
+                m_dirty |= partRect(i).adjusted(-1, -2, 1, 1);
+        }
         update(m_dirty);
         m_dirty = QRect();
-        tellRenamed();
+        std::vector<bool> changed;
+        changed.swap(m_changed);
+        tellRenamed(changed);
     }
 
-    void tellRenamed();
+    void tellRenamed(const std::vector<bool>& renamed);
 
     static constexpr int kRepaintMs = 100;
     QElapsedTimer m_sincePaint;
     FrameRequest m_frame{this, [this] { repaintDue(); }};
     QRect m_dirty;  // what the next repaint paints
-    std::vector<bool> m_renamed;  // parts whose new text assistive tools are not told yet
+    std::vector<bool> m_changed;  // parts whose new text is not painted nor told yet
 };
 
 // One part of the status bar, for assistive tools: a text whose name is what
@@ -154,7 +174,7 @@ public:
     QString text(QAccessible::Text type) const override
     {
         const size_t i = static_cast<size_t>(m_part);
-        return type == QAccessible::Name && isValid() && i < bar()->texts.size() ? bar()->texts[i] : QString();
+        return type == QAccessible::Name && isValid() && i < bar()->texts.size() ? bar()->shownText(i) : QString();
     }
     QRect rect() const override
     {
@@ -235,10 +255,8 @@ QAccessibleInterface* StatusBarWidget::accessibleFactory(const QString& classNam
     return bar ? new StatusBarAccessible(bar) : nullptr;
 }
 
-void StatusBarWidget::tellRenamed()
+void StatusBarWidget::tellRenamed(const std::vector<bool>& renamed)
 {
-    std::vector<bool> renamed;
-    renamed.swap(m_renamed);
     if (renamed.empty() || !AfxAccessibilityActive())
         return;
     QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(this);
@@ -277,54 +295,43 @@ public:
         case SB_SETTEXTA: {
             if (part == 0xFF)
                 return FALSE;  // the simple mode is not provided
-            grow(part);
-            const size_t i = static_cast<size_t>(part);
             const char* text = lParam ? reinterpret_cast<const char*>(lParam) : "";
-            const int type = static_cast<int>(wParam & 0xFF00);
-            if (m_bytes[i] == text && m_bar->types[i] == type)
-                return TRUE;  // nothing to paint
-            m_bytes[i] = text;
-            m_bar->texts[i] = AfxQStringFromBytes(m_bytes[i]);
-            m_bar->types[i] = type;
-            m_bar->textChanged(part);
+            setPartText(static_cast<size_t>(part), text, static_cast<int>(wParam & 0xFF00));
             return TRUE;
         }
         case SB_GETTEXTLENGTHA:
         case SB_GETTEXTA: {
-            if (part >= static_cast<int>(m_bytes.size()))
+            if (part >= static_cast<int>(m_bar->texts.size()))
                 return 0;
-            const std::string& bytes = m_bytes[static_cast<size_t>(part)];
+            const auto& t = m_bar->texts[static_cast<size_t>(part)];
             if (msg == SB_GETTEXTA)
-                copyText(bytes, lParam);
-            return static_cast<LRESULT>(bytes.size() | static_cast<size_t>(m_bar->types[static_cast<size_t>(part)]) << 16);
+                copyText(t.bytes, lParam);
+            return static_cast<LRESULT>(t.bytes.size() | static_cast<size_t>(t.type) << 16);
         }
         default:
             return WndImpl::classProc(msg, wParam, lParam);
         }
     }
     CWnd* makeWrapper() const override { return new CStatusBarCtrl; }
-    std::string text() const override { return m_bytes.empty() ? std::string() : m_bytes[0]; }
-    void setText(const std::string& bytes) override
-    {
-        grow(0);
-        m_bytes[0] = bytes;
-        m_bar->texts[0] = AfxQStringFromBytes(bytes);
-        m_bar->textChanged(0);
-    }
+    std::string text() const override { return m_bar->texts.empty() ? std::string() : m_bar->texts[0].bytes; }
+    void setText(const std::string& bytes) override { setPartText(0, bytes, 0); }
 
 private:
-    void grow(int part)
+    void setPartText(size_t part, std::string_view bytes, int type)
     {
-        const size_t n = static_cast<size_t>(part) + 1;
-        if (m_bytes.size() < n) {
-            m_bytes.resize(n);
-            m_bar->texts.resize(n);
-            m_bar->types.resize(n);
-        }
+        auto& texts = m_bar->texts;
+        if (texts.size() <= part)
+            texts.resize(part + 1);
+        auto& t = texts[part];
+        if (t.bytes == bytes && t.type == type)
+            return;  // nothing to paint
+        t.bytes = bytes;
+        t.type = type;
+        t.decoded = false;
+        m_bar->textChanged(part);
     }
 
     StatusBarWidget* m_bar;
-    std::vector<std::string> m_bytes;
 };
 
 }  // namespace
