@@ -144,11 +144,7 @@ TEST_F(MainDialogTest, EveryControlShowsItsStartUpState)
 // itself, leave it open and change nothing.
 TEST_F(MainDialogTest, WhatEndsTheDialogAndWhatDoesNot)
 {
-    const struct {
-        const char* name;
-        std::function<void(Ui&)> act;
-        INT_PTR result;
-    } rows[] = {
+    const struct { const char* name; std::function<void(Ui&)> act; INT_PTR result; } rows[] = {
         {"close box", [](Ui& ui) { AfxWidgetFromHandle(ui.dialog())->close(); }, IDCANCEL},
         {"close button",
          [](Ui& ui) {

@@ -16,11 +16,7 @@ namespace {
 // hexadecimal digits ends the conversion, and a lone last digit is dropped.
 TEST(HexTextToBytes, WorkedExamples)
 {
-    const struct {
-        const char* name;
-        std::string text;
-        std::vector<BYTE> bytes;
-    } rows[] = {
+    const struct { const char* name; std::string text; std::vector<BYTE> bytes; } rows[] = {
         {"blanks_around", "  7f 80 ", {0x7F, 0x80}},
         {"every_digit_no_separators", "0123456789abcdefABCDEF", {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xAB, 0xCD, 0xEF}},
         {"lone_last_dropped", "abc", {0xAB}},
@@ -52,11 +48,7 @@ TEST(HexTextToBytes, WorkedExamples)
 // refills the edit.
 TEST(AutoSendPeriod, TextsToIntervals)
 {
-    const struct {
-        const char* text;
-        UINT interval;
-        bool refill;
-    } rows[] = {
+    const struct { const char* text; UINT interval; bool refill; } rows[] = {
         {"250ms", 250, false},
         {"+250", 250, false},
         {"\t\n250", 250, false},
@@ -82,11 +74,7 @@ TEST(AutoSendPeriod, TextsToIntervals)
 // by default, and after the end-to-end suite's changes, its port states show.
 TEST(PortSettings, ListSelectionsGiveTheSettingsText)
 {
-    const struct {
-        PortListSelection selection;
-        char chPreviousParity;
-        const char* text;
-    } rows[] = {
+    const struct { PortListSelection selection; char chPreviousParity; const char* text; } rows[] = {
         {{3, "300", 1, "6", "1"}, '?', "4.300.O.6.1"},
         {{1, " 19200x", 7, "7 bits", "two"}, 'E', "2.19200.E.7.0"},
         {{0, "99999999999", -1, "", "-2"}, 'O', "1.2147483647.O.0.-2"},
@@ -100,10 +88,7 @@ TEST(PortSettings, ListSelectionsGiveTheSettingsText)
 // The counts' texts stay exact where a 32-bit count would not.
 TEST(CountTexts, StayExactPastThe32BitLimits)
 {
-    const struct {
-        ByteCount count;
-        const char* digits;
-    } rows[] = {
+    const struct { ByteCount count; const char* digits; } rows[] = {
         {2147483648LL, "2147483648"},  // 2^31: a signed 32-bit count turns negative here
         {4294967296LL, "4294967296"},  // 2^32: an unsigned one wraps to 0 here
         {4294967296LL * 1000 + 7, "4294967296007"},

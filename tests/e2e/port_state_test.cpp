@@ -47,12 +47,7 @@ void ExpectShown(const Ui& ui, const Shown& shown)
 // the port, but nothing would write.
 TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
 {
-    const struct {
-        const char* name;
-        bool bDeviceThere;
-        const char* label;
-        const char* status;
-    } rows[] = {
+    const struct { const char* name; bool bDeviceThere; const char* label; const char* status; } rows[] = {
         {"no device", false, " 串口无法开启", " 串口无法开启,请检查串口设备状态"},
         {"no monitor thread", true, " 线程启动失败", " 线程启动失败,请重新启动本程序"},
     };

@@ -26,11 +26,7 @@ TEST_F(SendTest, TextAndHexadecimalSendsReachTheDeviceAsTheirBytes)
         pairs += pair;
         pairBytes += static_cast<char>((i * 37) & 0xff);
     }
-    const struct {
-        std::string text;
-        bool hex;
-        std::string bytes;
-    } rows[] = {
+    const struct { std::string text; bool hex; std::string bytes; } rows[] = {
         {"AB\r\n", false, "AB\r\n"},
         // How hexadecimal text reads is the console suite's to check.
         {"01 02 0A", true, std::string("\x01\x02\x0a", 3)},

@@ -20,10 +20,7 @@ QString Shown(const TextModel& model)
 // lead byte waits for the byte after it.
 TEST(TextModel, ShowsBytesByTheRulesWholeAndByteByByte)
 {
-    const struct {
-        std::string bytes;
-        const char16_t* shown;
-    } cases[] = {
+    const struct { std::string bytes; const char16_t* shown; } cases[] = {
         {"a\rb\nc\r\nd", u"a\nb\nc\nd"}, {"a\r\r\nb", u"a\n\nb"},
         {"a\r", u"a"}, {"a\n\r", u"a\n"},
         {std::string("\x01\t\x1B\x7F\x00", 5), u"\u2401\t\u241B\u2421\u2400"}, {"\xB0\xA1", u"\u554A"},
@@ -61,11 +58,7 @@ std::vector<int> LinesOf(const TextLayout& layout)
 TEST(TextLayout, WrapsByTheEditControlRules)
 {
     const FixedMetric metric;
-    const struct {
-        const char16_t* text;
-        std::vector<int> starts;
-        int width = 10;
-    } cases[] = {
+    const struct { const char16_t* text; std::vector<int> starts; int width = 10; } cases[] = {
         {u"", {0}}, {u"a\n\nb\n", {0, 2, 3, 5}},
         {u"aaaaaaaaaa", {0}},
         {u"aaaaaaaaaaaa", {0, 10}},  // a word longer than a line breaks where it overflows

@@ -180,11 +180,7 @@ TEST(TermiosFromDcb, LineFormatRoundTripsOnALine)
 
 TEST(TermiosFromDcb, RefusesWhatNoPortCanDoAndWhatLinuxCannot)
 {
-    const struct {
-        const char* what;
-        void (*change)(DCB&);
-        DWORD error;
-    } cases[] = {
+    const struct { const char* what; void (*change)(DCB&); DWORD error; } cases[] = {
         {"4 data bits", [](DCB& d) { d.ByteSize = 4; }, ERROR_INVALID_PARAMETER},
         {"parity 5", [](DCB& d) { d.Parity = 5; }, ERROR_INVALID_PARAMETER},
         {"1.5 stop bits with 8 data", [](DCB& d) { d.StopBits = ONE5STOPBITS; }, ERROR_INVALID_PARAMETER},
@@ -224,13 +220,7 @@ TEST(TermiosFromDcb, ReadBackSeesDroppedSettings)
 
 TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
 {
-    const struct {
-        const char* what;
-        speed_t speed;
-        tcflag_t format;
-        std::uint64_t queued;
-        DWORD ms;
-    } rows[] = {
+    const struct { const char* what; speed_t speed; tcflag_t format; std::uint64_t queued; DWORD ms; } rows[] = {
         {"nothing queued", B9600, CS8, 0, 0},
         {"8N1, ten bits a byte", B9600, CS8, 96, 100},
         {"a part of a millisecond counts whole", B9600, CS8, 1, 2},
@@ -252,11 +242,7 @@ TEST(CloseDrain, IsTheLinesTimeForWhatIsQueuedAndBounded)
 
 TEST(CommEvents, AreTheMaskedDifferenceOfTwoSnapshots)
 {
-    const struct {
-        const char* what;
-        platform::CommSnapshot before, after;
-        DWORD mask, events;
-    } rows[] = {
+    const struct { const char* what; platform::CommSnapshot before, after; DWORD mask, events; } rows[] = {
         {"nothing new", {5, 1, 0}, {5, 1, 0}, EV_RXCHAR | EV_RXFLAG | EV_ERR, 0},
         {"bytes", {5, 1, 0}, {8, 1, 0}, EV_RXCHAR | EV_RXFLAG, EV_RXCHAR},
         {"bytes with the event character", {5, 1, 0}, {8, 2, 0}, EV_RXCHAR | EV_RXFLAG, EV_RXCHAR | EV_RXFLAG},

@@ -94,10 +94,7 @@ TEST_F(Engine, OpensWithEverySettingOfTheListsAndTheyReadBack)
 
 TEST_F(Engine, ASettingFailureGivesOneBoxWithTheReportAndOpenSucceeds)
 {
-    const struct {
-        const char* call;
-        const char* text;
-    } steps[] = {
+    const struct { const char* call; const char* text; } steps[] = {
         {"SetCommTimeouts", "SetCommTimeouts()"}, {"SetCommMask", "SetCommMask()"}, {"GetCommState", "GetCommState()"},
         {"BuildCommDCBA", "BuildCommDCB()"},      {"SetCommState", "SetCommState()"},
     };
