@@ -34,5 +34,5 @@ TEST(App, InitInstanceRunsTheMainDialogAndReturnsFalseWhenItEnds)
     EXPECT_TRUE(sawDialog);
     // The dialog lived in InitInstance's frame: nothing may still name it.
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{});
 }

@@ -134,7 +134,7 @@ TEST_F(MainDialogTest, EveryControlShowsItsStartUpState)
                                                  Gbk("关闭(&C)\tAlt+F4"), "-", Gbk("关于Tavrin...")};
         EXPECT_EQ(entries, wanted);
     });
-    EXPECT_EQ(m_boxes.count(), 0u);
+    EXPECT_EQ(m_boxes.texts(), std::vector<std::string>{});
 }
 
 // The close box (Close of the system menu, which the dialog passes on) ends

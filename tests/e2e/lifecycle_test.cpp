@@ -61,7 +61,7 @@ TEST_F(LifecycleTest, AnUnpluggedDeviceIsReportedAndAReopenWorks)
 
         first.hangUp();
         // The report, ownerless, in its words, is the engine suite's to check.
-        E2E_WAIT(m_boxes->count() >= 1, "a report of the failing port");
+        E2E_WAIT(m_boxes->boxes().size() >= 1, "a report of the failing port");
         ClosePort(ui);
         E2E_WAIT(dlg.Port().m_hPort.load() == nullptr, "the engine to let go of the dead port");
         m_boxes->clear();

@@ -70,7 +70,7 @@ TEST_F(PortStateTest, AFailedPressShowsWhyAndTheNextPressOpens)
             ui.click(IDC_AUTO_SEND_CHECK);
             EXPECT_FALSE(ui.checked(IDC_AUTO_SEND_CHECK));
             EXPECT_FALSE(::KillTimer(ui.dialog(), AUTO_SEND_TIMER_ID)) << "the send timer runs";
-            ASSERT_EQ(m_boxes->count(), 2u) << "only the two refusals raise a box";
+            ASSERT_EQ(m_boxes->boxes().size(), 2u) << "only the two refusals raise a box";
             for (const Box& box : m_boxes->boxes()) {
                 EXPECT_EQ(std::tuple(box.owner, box.text, box.caption, box.style),
                           std::tuple(ui.dialog(), Gbk("串口没有开启，请先打开串口"), "Tavrin", UINT(MB_ICONEXCLAMATION)));

@@ -358,7 +358,7 @@ TEST_F(Engine, ReadAndWriteFailuresAreReportedOutsideTheLockAndTheNextGoesThroug
         boxes.clear();
         platform::faults::Inject("WriteFile", ERROR_GEN_FAILURE, 1);
         port.SendString("lost");
-        ASSERT_TRUE(ServeUntil([&] { return boxes.count() > 0; }));
+        ASSERT_TRUE(ServeUntil([&] { return !boxes.boxes().empty(); }));
         EXPECT_EQ(boxes.texts(), Texts{owner::ReportText("WriteFile()", ERROR_GEN_FAILURE, kCom)});
         // The window keeps serving while the device waits: anything the
         // engine still has to tell its owner must not hold up the send.

@@ -182,7 +182,7 @@ TEST_F(Stress, UnplugWhileOpenAndWhileSendingIsReportedAndLeavesNothing)
             }
             owner.HungUp();
             device->hangUp();
-            ASSERT_TRUE(ServeUntil([&] { return boxes.count() >= (sending ? 2u : 1u); }));
+            ASSERT_TRUE(ServeUntil([&] { return boxes.boxes().size() >= (sending ? 2u : 1u); }));
             // Each failure is reported, in either order: a write's is taken
             // up between two bursts of what came before the unplug, or at the
             // thread's wait, which then goes round its loop once more and

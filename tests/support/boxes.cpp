@@ -38,12 +38,6 @@ std::vector<std::string> BoxRecorder::texts() const
     return texts;
 }
 
-size_t BoxRecorder::count() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_boxes.size();
-}
-
 void BoxRecorder::clear()
 {
     std::lock_guard lock(m_mutex);

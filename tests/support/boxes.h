@@ -1,7 +1,6 @@
 // Message boxes recorded instead of shown, for the windowed tests.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -32,7 +31,6 @@ public:
 
     std::vector<Box> boxes() const;
     std::vector<std::string> texts() const;
-    size_t count() const;
     void clear();
 
 private:
