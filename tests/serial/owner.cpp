@@ -1,35 +1,17 @@
+// The test dialog's message map is defined once in each program that uses it.
+#define FIXTURE_MESSAGE_MAP
 #include "owner.h"
 
 #include <pthread.h>
 #include <thread>
 
-#include "tests/support/dialog.h"
-
 namespace owner {
-namespace {
 
-const AfxDlgTemplate kOwnerTemplate = {
-    IDD_OWNER, "Owner", WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, false, 0, 0, 120, 60, "MS Shell Dlg", 8, nullptr, 0,
-};
-const AfxResourceModule kModule = {&kOwnerTemplate, 1, nullptr, 0, nullptr, 0, nullptr, 0};
-
-} // namespace
-
-BEGIN_MESSAGE_MAP(COwnerDlg, CDialog)
+BEGIN_MESSAGE_MAP(COwnerDlg, fixture::CTestDlg)
     ON_MESSAGE(WM_PORT_RXCHAR, &COwnerDlg::OnRxChar)
     ON_MESSAGE(WM_PORT_RXFLAG, &COwnerDlg::OnRxFlag)
     ON_MESSAGE(WM_PORT_ERR, &COwnerDlg::OnErr)
 END_MESSAGE_MAP()
-
-COwnerDlg::COwnerDlg() : CDialog(IDD_OWNER)
-{
-    AfxSetResources(&kModule);
-}
-
-void COwnerDlg::Run(const std::function<void(COwnerDlg&)>& body)
-{
-    testsupport::RunDialog(*this, [&](testsupport::Ui&) { body(*this); });
-}
 
 LRESULT COwnerDlg::Record(UINT msg, WPARAM wParam, LPARAM lParam)
 {

@@ -1,24 +1,17 @@
-// An owner window for the engine: a real dialog that records every WM_PORT_*
-// message it gets, with a way to run test steps inside its modal loop and to
-// wait for the monitor thread while serving its messages.
+// An owner window for the engine: the framework suite's test dialog, also
+// recording every WM_PORT_* message it gets, with a way to run test steps
+// inside its modal loop and to wait for the monitor thread while serving its
+// messages.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "framework/afxtest.h"
-#include "framework/afxwin.h"
 #include "serial/commport.h"
+#include "tests/framework/qt_fixture.h"
 #include "tests/support/boxes.h"
-#include "tests/support/wait.h"
 
 namespace owner {
-
-inline constexpr UINT IDD_OWNER = 950;
 
 struct Message {
     UINT msg;
@@ -44,12 +37,15 @@ private:
     std::atomic<bool> m_heldAtABox{false};
 };
 
-class COwnerDlg : public CDialog {
+// Its handlers come before the test dialog's (whose test byte has the
+// number of WM_PORT_RXCHAR).
+class COwnerDlg : public fixture::CTestDlg {
 public:
-    COwnerDlg();
-
     // Runs body once the dialog is up, then ends the dialog.
-    void Run(const std::function<void(COwnerDlg&)>& body);
+    void Run(const std::function<void(COwnerDlg&)>& body)
+    {
+        CTestDlg::Run([&](CTestDlg&) { body(*this); });
+    }
 
     // Received bytes, in order, and everything in arrival order.
     std::string Bytes() const;
