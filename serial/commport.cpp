@@ -1,6 +1,7 @@
 #include "serial/commport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -14,6 +15,14 @@ constexpr UINT kMonitorExitCode = 100;
 // The most bytes handed to the owner at once: a stop waits for at most this
 // many handlers.
 constexpr DWORD kMaxBurst = CCommPort::Series::kMaxBytes;
+// After a comm event has been taken up, the thread lets this long pass
+// before it looks at the line again: a steady trickle is then handed over in
+// batches, at most 25 times a second, where each handful of bytes would
+// otherwise cost the owner's thread a turn. The owner shows what arrives at
+// frames that are as far apart. A stop and the write's turns are served
+// meanwhile, and the system holds what arrives (a pseudo-terminal some 14 KB,
+// a serial line's driver 64 KB: more than a megabaud line brings meanwhile).
+constexpr DWORD kDeliveryGapMs = 40;
 
 // The line events a comm event reports to the owner after the bytes, in this
 // order.
@@ -272,6 +281,7 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
         case WAIT_OBJECT_0 + 1:
             bWaitOutstanding = false;
             port->OnCommEvent();
+            port->AwaitDeliveryGap();
             break;
         case WAIT_OBJECT_0 + 2:
             ServeWrite(port);
@@ -308,6 +318,36 @@ bool CCommPort::BeginEventWait(DWORD* pdwEvents)
     }
 }
 
+void CCommPort::AwaitDeliveryGap()
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeliveryGapMs);
+    for (;;) {
+        const auto rest = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (rest.count() <= 0)
+            return;
+        const HANDLE handles[2] = {m_hStopEvent, WriteTurnEvent()};
+        switch (WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(rest.count()))) {
+        case WAIT_OBJECT_0:
+            EndMonitor();
+        case WAIT_OBJECT_0 + 1:
+            ServeWrite(this);
+            break;
+        default:
+            return;  // the gap is over; a failed wait delivers at once
+        }
+    }
+}
+
+DWORD CCommPort::QueuedBytes()
+{
+    COMSTAT comstat{};
+    DWORD dwErrors = 0;
+    EnterCriticalSection(&m_csPortSync);
+    ClearCommError(m_hPort, &dwErrors, &comstat);
+    LeaveCriticalSection(&m_csPortSync);
+    return comstat.cbInQue;
+}
+
 void CCommPort::OnCommEvent()
 {
     // The mask applied at Open decides what is done, not the events that
@@ -336,20 +376,10 @@ void CCommPort::EndMonitor()
 
 void CCommPort::ReadAvailable(CCommPort* port, Series& after)
 {
-    // What the port's input queue holds now.
-    auto queued = [port] {
-        COMSTAT comstat{};
-        DWORD dwErrors = 0;
-        EnterCriticalSection(&port->m_csPortSync);
-        ClearCommError(port->m_hPort, &dwErrors, &comstat);
-        LeaveCriticalSection(&port->m_csPortSync);
-        return comstat.cbInQue;
-    };
-
     // The bytes of one burst go to the owner in one hand-off, still one
     // WM_PORT_RXCHAR each; the window's thread wakes once per burst instead
     // of once per byte.
-    for (DWORD nQueued = queued(); nQueued > 0;) {
+    for (DWORD nQueued = port->QueuedBytes(); nQueued > 0;) {
         Series burst;
         const Failure failure = ReadBurst(port, burst, std::min<DWORD>(nQueued, kMaxBurst));
         if (failure)
@@ -357,7 +387,7 @@ void CCommPort::ReadAvailable(CCommPort* port, Series& after)
         // Asked before the burst goes: when it empties the queue, what is to
         // follow the bytes goes with them. Bytes that come meanwhile raise
         // the comm event again, and the next wake delivers them.
-        nQueued = queued();
+        nQueued = port->QueuedBytes();
         if (nQueued == 0) {
             for (size_t i = 0; i < after.count; ++i)
                 burst.msgs[burst.count++] = after.msgs[i];

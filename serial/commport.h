@@ -132,6 +132,11 @@ private:
     // Starts an event wait; true when it is left outstanding, false when it
     // completed at once with bytes queued or failed.
     bool BeginEventWait(DWORD* pdwEvents);
+    // After a comm event has been taken up: lets the delivery gap pass,
+    // taking the write's turns and ending at a stop meanwhile.
+    void AwaitDeliveryGap();
+    // What the port's input queue holds now.
+    DWORD QueuedBytes();
     // What a comm event asks for, by the mask set on the port.
     void OnCommEvent();
     // Closes the port and ends the thread.
