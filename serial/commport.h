@@ -2,8 +2,9 @@
 // window: Open opens and configures the port, StartMonitor starts the monitor
 // thread, which hands every received byte to the owner as a WM_PORT_RXCHAR
 // message (the bytes waiting at one time, up to 256, in one hand-off to the
-// window's thread, with the wake's line-event messages after the last burst)
-// and writes what Send and SendString leave in the write
+// window's thread, with the wake's line-event messages after the last burst;
+// after each delivery it lets 40 ms pass before it looks at the line again,
+// so a steady stream arrives in batches) and writes what Send and SendString leave in the write
 // slot.
 //
 // Thread safety:
