@@ -11,7 +11,6 @@ FrameClock& FrameClock::instance()
 FrameClock::FrameClock()
 {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(kFrameMs);
     connect(&m_timer, &QTimer::timeout, this, &FrameClock::tick);
 }
 
@@ -21,12 +20,18 @@ void FrameClock::request(QObject* receiver, std::function<void()> refresh)
                                    [receiver](const Request& r) { return r.receiver == receiver; });
     if (!asked)
         m_requests.push_back({receiver, std::move(refresh)});
-    if (!m_timer.isActive())
-        m_timer.start();
+    if (m_timer.isActive())
+        return;
+    // A change after a quiet spell is shown at once, in the same turn of the
+    // event loop (its data often came with the wake that brought it); only
+    // changes coming closer together than a frame wait for the next one.
+    const qint64 since = m_sinceTick.isValid() ? m_sinceTick.elapsed() : kFrameMs;
+    m_timer.start(static_cast<int>(std::max<qint64>(0, kFrameMs - since)));
 }
 
 void FrameClock::tick()
 {
+    m_sinceTick.start();
     // A refresh may ask for the next frame.
     std::vector<Request> due;
     due.swap(m_requests);

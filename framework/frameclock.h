@@ -4,6 +4,7 @@
 // User-interface thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -13,14 +14,16 @@
 
 class FrameClock : public QObject {
 public:
-    // Frames are 40 ms apart: 25 a second is plenty for text arriving on a
-    // line, and each frame costs a paint and a round trip to the display.
+    // Frames are at least 40 ms apart: 25 a second is plenty for text
+    // arriving on a line, and each frame costs a paint and a round trip to
+    // the display.
     static constexpr int kFrameMs = 40;
 
     static FrameClock& instance();
 
     // Calls `refresh` at the next frame, once however often it is asked
-    // before then; nothing when `receiver` is gone by then.
+    // before then; nothing when `receiver` is gone by then. The next frame
+    // is at once when the last one is a frame's time ago.
     void request(QObject* receiver, std::function<void()> refresh);
     // Whether a frame is due: nothing is pending when this is false.
     bool pending() const { return m_timer.isActive(); }
@@ -35,6 +38,7 @@ private:
     };
     std::vector<Request> m_requests;
     QTimer m_timer{this};
+    QElapsedTimer m_sinceTick;  // since the last frame; invalid before the first
 };
 
 // What a window refreshes at a frame. Asking again before that frame costs

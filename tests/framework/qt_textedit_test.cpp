@@ -219,6 +219,20 @@ TEST(TextEditDisplay, RepaintsOnlyTheLinesAChangeTouchedAndShowsWhatAFreshPaintS
     EXPECT_NE(edit.viewport()->grab().toImage(), unselected) << "the selection is painted";
 }
 
+// A change after a quiet spell is shown in the same turn of the event loop:
+// what a lone received byte or keystroke brings waits for no frame.
+TEST(FrameClockTest, AChangeAfterAQuietSpellIsRefreshedAtOnce)
+{
+    waitForFrame();
+    QObject owner;
+    int refreshed = 0;
+    FrameRequest frame(&owner, [&] { ++refreshed; });
+    QTest::qWait(FrameClock::kFrameMs + 10);  // the quiet spell itself
+    frame.ask();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refreshed, 1);
+}
+
 TEST(TextEditAccessible, ReadsTheShownTextCaretSelectionLinesAndPlaces)
 {
     TextEditWidget edit;
