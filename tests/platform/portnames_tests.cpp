@@ -94,8 +94,12 @@ TEST_F(PortNames, PortsFileReadings)
         const std::string said = StderrOf([&] { device = platform::DevicePathOf(2); });
         EXPECT_EQ(device, row.device);
         EXPECT_EQ(Lines(said), row.said.size()) << said;
-        for (int line : row.said)
-            EXPECT_NE(said.find(PortsFile() + (line ? ":" + std::to_string(line) : "") + ": "), std::string::npos) << said;
+        for (int line : row.said) {
+            std::string where = PortsFile();
+            if (line)
+                where.append(":").append(std::to_string(line));
+            EXPECT_NE(said.find(where + ": "), std::string::npos) << said;
+        }
     }
     // With XDG_CONFIG_HOME empty or not absolute the file is under the home folder.
     const char* home = std::getenv("HOME");

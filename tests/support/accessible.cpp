@@ -10,7 +10,9 @@ namespace {
 
 std::string Describe(QAccessibleEvent* event)
 {
-    const auto at = [](int n) { return " " + std::to_string(n) + " "; };
+    // Appended, not " " + to_string(n): GCC 12 at -O3 warns -Wrestrict
+    // inside the string's insert that operator+ uses.
+    const auto at = [](int n) { return std::string(" ").append(std::to_string(n)).append(" "); };
     const auto text = [](const QString& s) { return s.toStdString(); };
     switch (event->type()) {
     case QAccessible::TextInserted: {
