@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -128,10 +129,25 @@ TEST_F(PortNames, ThePortsFileNamesARealDeviceAndTheVariableComesFirst)
     CloseHandle(port);
 }
 
+// A device of the owner, group and mode given, as chown and chmod leave it.
+void Own(const PtyLine& line, const char* group, mode_t mode)
+{
+    const ::group* entry = getgrnam(group);
+    ASSERT_NE(entry, nullptr) << "no group " << group << " on this system";
+    ASSERT_EQ(chown(line.slavePath().c_str(), 0, entry->gr_gid), 0) << std::strerror(errno);
+    ASSERT_EQ(chmod(line.slavePath().c_str(), mode), 0) << std::strerror(errno);
+}
+
 TEST_F(PortNames, WhyADeviceDidNotOpen)
 {
-    PtyLine locked;
-    ASSERT_EQ(chmod(locked.slavePath().c_str(), 0), 0);
+    PtyLine closed;
+    ASSERT_EQ(chmod(closed.slavePath().c_str(), 0), 0);
+    PtyLine dialout;
+    ASSERT_NO_FATAL_FAILURE(Own(dialout, "dialout", 0660));
+    PtyLine uucp;
+    ASSERT_NO_FATAL_FAILURE(Own(uucp, "uucp", 0660));
+    PtyLine rootOnly;
+    ASSERT_NO_FATAL_FAILURE(Own(rootOnly, "root", 0600));
     WritePorts("COM9=/dev/ttyUSB0\n");
     // Folders anyone may enter, around a file nobody may read.
     ASSERT_EQ(chmod(m_dir.c_str(), 0755) | chmod((m_dir + "/tavrin").c_str(), 0755) | chmod(PortsFile().c_str(), 0), 0);
@@ -146,14 +162,20 @@ TEST_F(PortNames, WhyADeviceDidNotOpen)
     struct Row {
         int com;
         std::string variable; // TAVRIN_COMn, when set
-        bool asUser;
+        bool asUser;          // opened by a child that gave up root: the user nobody
         size_t lines;
         std::vector<std::string> parts; // what is said, in this order
     };
     const Row rows[] = {
         {8, missing, false, 1, {"COM8", missing, noEntry}},
         {2, "", false, 1, {"COM2", "/dev/ttyS1", noEntry}},
-        {7, locked.slavePath(), true, 1, {"COM7", locked.slavePath(), denied, "dialout", "log in again"}},
+        {7, dialout.slavePath(), true, 1,
+         {"COM7", dialout.slavePath(), denied, "belongs to the group dialout", "adduser nobody dialout", "log in again"}},
+        {7, uucp.slavePath(), true, 1,
+         {"COM7", uucp.slavePath(), denied, "belongs to the group uucp", "adduser nobody uucp", "log in again"}},
+        {7, rootOnly.slavePath(), true, 1,
+         {"COM7", rootOnly.slavePath(), denied, "only root may open it (root:root, mode 600)", "no group"}},
+        {7, closed.slavePath(), true, 1, {"COM7", closed.slavePath(), denied, "only root may open it", "mode 000"}},
         {2, "", true, 2, {PortsFile(), denied, "\n", "COM2", "/dev/ttyS1", noEntry}},
         {6, held.slavePath(), false, 1, {"COM6", held.slavePath(), std::strerror(EBUSY)}},
     };
@@ -171,8 +193,11 @@ TEST_F(PortNames, WhyADeviceDidNotOpen)
         size_t from = 0;
         for (const std::string& part : row.parts)
             ASSERT_NE(from = said.find(part, from), std::string::npos) << part << " in: " << said;
-        const bool advice = std::find(row.parts.begin(), row.parts.end(), "dialout") != row.parts.end();
-        EXPECT_EQ(said.find("dialout") != std::string::npos, advice) << said;
+        // Advice only where a permission was the reason, and a group only
+        // where one gives access.
+        const bool joins = std::any_of(row.parts.begin(), row.parts.end(),
+                                       [](const std::string& part) { return part.find("adduser") == 0; });
+        EXPECT_EQ(said.find("adduser") != std::string::npos, joins) << said;
     }
     close(holder);
 }
