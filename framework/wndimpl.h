@@ -72,9 +72,12 @@ public:
 private:
     friend void destroyWindow(WndImpl* wnd, bool deleteNow);
     friend HWND registerWindow(WndImpl* wnd);
+    friend void unregisterWindow(WndImpl* wnd);
     void detach();
 
     HWND m_hwnd = nullptr;
+    // The widget the table knows the window by: the widget may be gone first.
+    const QWidget* m_registeredWidget = nullptr;
     QPointer<QWidget> m_widget;
     WndImpl* m_parent;
     int m_id;
@@ -82,7 +85,8 @@ private:
     std::vector<std::unique_ptr<WndImpl>> m_children;
 };
 
-// The handle table. Handles are never reused, so a stale one is refused.
+// The handle table. A handle is not reused while its slot's generation
+// lasts, so a stale one is refused; lookups take constant time.
 HWND registerWindow(WndImpl* wnd);
 void unregisterWindow(WndImpl* wnd);
 // The live window of a handle, or nullptr. GUI thread only.
