@@ -398,6 +398,12 @@ int TextEditWidget::lineCount() const
     return m_layout.lineCount();
 }
 
+int TextEditWidget::settledLineCount() const
+{
+    const std::string& bytes = m_model.bytes();
+    return lineCount() - (!bytes.empty() && bytes.back() == '\r' ? 1 : 0);
+}
+
 int TextEditWidget::lineStart(int line) const
 {
     const_cast<TextEditWidget*>(this)->ensureLayout();

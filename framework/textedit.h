@@ -76,6 +76,12 @@ public:
     // Lines shown, each wrapped line counted; 1 for an empty text, and a text
     // ending in a line break has an empty last line. Constant time.
     int lineCount() const;
+    // The lines as the edit's line-count message reports them: a CR that
+    // ends the text shows its line break at once, but the line it opens is
+    // counted once the byte after the CR is known (an LF joins the CR), so a
+    // rule applied at every byte, as a line limit is, never falls between
+    // the CR and the LF of a pair. Constant time.
+    int settledLineCount() const;
     // Position of the first character of a line, -1 when there is no such line.
     int lineStart(int line) const;
     // The width, in pixels, that lines wrap at.

@@ -16,8 +16,8 @@ size_t AfxDecodeChar(std::string_view bytes, bool final, char16_t* out)
         return 0;
     const unsigned b = static_cast<unsigned char>(bytes[0]);
     if (b == '\r') {
-        if (bytes.size() < 2 && !final)
-            return 0;  // a CR LF pair may be on its way
+        // A last CR is a line break at once; an LF that follows joins it, and
+        // the pair stays one line break.
         *out = u'\n';
         return bytes.size() >= 2 && bytes[1] == '\n' ? 2 : 1;
     }
@@ -58,9 +58,12 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
     const int count = length();
 
     // The character before the change may have looked at its first byte (a
-    // CR or a lead byte deciding what it is), so decoding starts there.
-    int restart = static_cast<int>(std::upper_bound(m_starts.begin(), m_starts.end(), from) - m_starts.begin()) - 1;
-    if (restart >= 0 && m_starts[static_cast<size_t>(restart)] == from)
+    // CR or a lead byte deciding what it is), so decoding starts there. An
+    // append, the receive area's change with every byte, needs no search.
+    const bool append = from == m_bytes.size();
+    int restart = append ? count - 1
+                         : static_cast<int>(std::upper_bound(m_starts.begin(), m_starts.end(), from) - m_starts.begin()) - 1;
+    if (!append && restart >= 0 && m_starts[static_cast<size_t>(restart)] == from)
         --restart;
     restart = std::max(restart, 0);
     size_t pos = restart < count ? m_starts[static_cast<size_t>(restart)] : m_decodedEnd;
@@ -75,7 +78,7 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
     std::vector<std::uint32_t>& freshStarts = m_freshStarts;
     fresh.clear();
     freshStarts.clear();
-    int resume = static_cast<int>(std::lower_bound(m_starts.begin(), m_starts.end(), to) - m_starts.begin());
+    int resume = append ? count : static_cast<int>(std::lower_bound(m_starts.begin(), m_starts.end(), to) - m_starts.begin());
     bool resumed = false;
     for (;;) {
         if (pos >= editEnd) {
