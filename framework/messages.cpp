@@ -22,35 +22,22 @@ namespace {
 // slot). Written on the GUI thread only, under the mutex; the GUI thread
 // reads it without the lock, other threads with it. Never destroyed: a
 // detached thread may still look a handle up while static destructors run.
-struct Slot {
-    std::uint32_t generation = 1;
-    WndImpl* wnd = nullptr;
-};
 struct HandleTable {
     std::mutex mutex;
-    std::vector<Slot> entries;
-    std::vector<std::uint32_t> free;  // entries without a window, the last freed last
+    std::vector<std::uint32_t> free;  // slots without a window, the last freed last
     std::unordered_map<const QWidget*, WndImpl*> widgets;
 };
 HandleTable& g_table = *new HandleTable;
 
-constexpr int kGenerationShift = 32;
-
 HWND handleOf(std::uint32_t index, std::uint32_t generation)
 {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(generation) << kGenerationShift | index);
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(generation) << detail::kGenerationShift | index);
 }
 
-// The slot a handle names while its window lives, or nullptr.
-const Slot* slotOf(HWND hwnd)
+const detail::WindowSlot* slotOf(HWND hwnd)
 {
-    const auto value = reinterpret_cast<std::uintptr_t>(hwnd);
-    const auto index = static_cast<std::uint32_t>(value);
-    const auto generation = static_cast<std::uint32_t>(value >> kGenerationShift);
-    if (index >= g_table.entries.size())
-        return nullptr;
-    const Slot& slot = g_table.entries[index];
-    return slot.wnd && slot.generation == generation ? &slot : nullptr;
+    WndImpl* wnd = detail::windowInSlot(hwnd);
+    return wnd ? &detail::g_windowSlots[static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(hwnd))] : nullptr;
 }
 
 }  // namespace
@@ -60,15 +47,16 @@ const Slot* slotOf(HWND hwnd)
 HWND registerWindow(WndImpl* wnd)
 {
     std::lock_guard lock(g_table.mutex);
+    auto& table = detail::g_windowSlots;
     std::uint32_t index;
     if (g_table.free.empty()) {
-        index = static_cast<std::uint32_t>(g_table.entries.size());
-        g_table.entries.emplace_back();
+        index = static_cast<std::uint32_t>(table.size());
+        table.emplace_back();
     } else {
         index = g_table.free.back();
         g_table.free.pop_back();
     }
-    Slot& slot = g_table.entries[index];
+    detail::WindowSlot& slot = table[index];
     slot.wnd = wnd;
     if (wnd->widget())
         g_table.widgets.emplace(wnd->widget(), wnd);
@@ -81,8 +69,8 @@ void unregisterWindow(WndImpl* wnd)
 {
     std::lock_guard lock(g_table.mutex);
     const auto index = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(wnd->hwnd()));
-    if (const Slot* slot = slotOf(wnd->hwnd()); slot && slot->wnd == wnd) {
-        Slot& freed = g_table.entries[index];
+    if (const detail::WindowSlot* slot = slotOf(wnd->hwnd()); slot && slot->wnd == wnd) {
+        detail::WindowSlot& freed = detail::g_windowSlots[index];
         freed.wnd = nullptr;
         // 0 is no generation: a handle of value 0 is no window.
         if (++freed.generation == 0)
@@ -92,14 +80,6 @@ void unregisterWindow(WndImpl* wnd)
     if (auto it = g_table.widgets.find(wnd->m_registeredWidget); it != g_table.widgets.end() && it->second == wnd)
         g_table.widgets.erase(it);
     wnd->m_registeredWidget = nullptr;
-}
-
-WndImpl* lookup(HWND hwnd)
-{
-    if (!hwnd || !isGuiThread())
-        return nullptr;
-    const Slot* slot = slotOf(hwnd);
-    return slot ? slot->wnd : nullptr;
 }
 
 bool isLiveHandle(HWND hwnd)
@@ -155,23 +135,22 @@ void notifyParent(WndImpl* control, UINT code)
     dispatch(parent, WM_COMMAND, MAKEWPARAM(control->id(), code), reinterpret_cast<LPARAM>(control->hwnd()));
 }
 
-namespace {
-// The GUI thread's mark: the address of its own copy of t_threadMark, set
-// the first time the thread is recognised and cleared when its application
-// goes. Asked with every message: for the GUI thread it is one comparison.
-thread_local const char t_threadMark = 0;
+namespace detail {
+// Never destroyed, as the rest of the table.
+std::vector<WindowSlot>& g_windowSlots = *new std::vector<WindowSlot>;
+thread_local constinit const char t_threadMark = 0;
 std::atomic<const char*> g_guiMark{nullptr};
+}  // namespace detail
 
+namespace {
 void forgetGuiThread()
 {
-    g_guiMark.store(nullptr, std::memory_order_relaxed);
+    detail::g_guiMark.store(nullptr, std::memory_order_relaxed);
 }
 }  // namespace
 
-bool isGuiThread()
+bool detail::recogniseGuiThread()
 {
-    if (g_guiMark.load(std::memory_order_relaxed) == &t_threadMark)
-        return true;
     // Other threads (and the GUI thread until it is first asked) look at
     // the application; an application's thread never changes.
     const QCoreApplication* app = QCoreApplication::instance();

@@ -151,6 +151,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
 
 private:
     // Character widths of the font in 1/64 pixel, and the font's own glyph
@@ -190,6 +192,7 @@ private:
         std::unique_ptr<QTextLayout> layout;
     };
 
+    void listenersChanged();
     bool updateLayoutInputs();
     void ensureLayout();
     void replaceBytes(size_t from, size_t to, std::string_view bytes);
@@ -273,4 +276,7 @@ private:
     bool m_dragging = false;
     std::unordered_map<int, ShapedLine> m_shaped;
     AccessibleTextChanges m_accessible;  // told at the next refresh
+    // Whether textReplaced() and textChanged() have receivers.
+    bool m_replacedHeard = false;
+    bool m_changedHeard = false;
 };

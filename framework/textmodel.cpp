@@ -56,6 +56,8 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
     from = std::min(from, m_bytes.size());
     to = std::clamp(to, from, m_bytes.size());
     const int count = length();
+    if (from == m_bytes.size() && m_decodedEnd == from && (m_bytes.empty() || m_bytes.back() != '\r'))
+        return appendSettled(bytes);
 
     // The character before the change may have looked at its first byte (a
     // CR or a lead byte deciding what it is), so decoding starts there. An
@@ -124,6 +126,21 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
             *it = static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(*it) + delta);
     }
     return {restart + head, removed - head - tail, inserted - head - tail};
+}
+
+TextModel::Change TextModel::appendSettled(std::string_view bytes)
+{
+    const int count = length();
+    m_bytes.append(bytes);
+    const std::string_view all(m_bytes);
+    size_t pos = m_decodedEnd;
+    char16_t c = 0;
+    for (size_t n; (n = AfxDecodeChar(all.substr(pos), false, &c)) != 0; pos += n) {
+        m_chars.push_back(c);
+        m_starts.push_back(static_cast<std::uint32_t>(pos));
+    }
+    m_decodedEnd = pos;
+    return {count, 0, length() - count};
 }
 
 int TextModel::charAt(size_t byte) const

@@ -64,6 +64,11 @@ public:
     size_t byteAt(int pos) const;
 
 private:
+    // Appends after a text whose last character no byte can change (no
+    // lead byte waiting for its trail, no CR that an LF may join): only the
+    // new bytes are decoded. The receive area's change with every byte.
+    Change appendSettled(std::string_view bytes);
+
     std::string m_bytes;
     std::u16string m_chars;
     std::vector<std::uint32_t> m_starts;  // byte where each character starts

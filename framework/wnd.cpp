@@ -217,10 +217,8 @@ thread_local MapCacheEntry t_mapCache[kMapCacheSize];
 
 size_t mapCacheSlot(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
 {
-    std::uint64_t h = reinterpret_cast<std::uintptr_t>(map) >> 4;
-    h = h * 0x9E3779B97F4A7C15ull ^ nMessage;
-    h = h * 0x9E3779B97F4A7C15ull ^ (static_cast<std::uint64_t>(nCode) << 16 ^ nID);
-    h *= 0x9E3779B97F4A7C15ull;
+    const std::uint64_t h = (reinterpret_cast<std::uintptr_t>(map) >> 4 ^ nMessage ^ nCode ^ nID << 3)
+        * 0x9E3779B97F4A7C15ull;
     return static_cast<size_t>(h >> 56) & (kMapCacheSize - 1);
 }
 
