@@ -1,6 +1,7 @@
 #include "console/recvdisplay.h"
 
 #include <charconv>
+#include <climits>
 #include <string_view>
 
 #include "console/texts.h"
@@ -22,6 +23,33 @@ CString CountText(const char* format, ByteCount nCount)
 CString RecvCountText(ByteCount nCount)
 {
     return CountText(kTextRecvCountFormat, nCount);
+}
+
+const char* CountTextCache::For(ByteCount nCount)
+{
+    if (m_bKnown && nCount == m_nCount)
+        return m_text.c_str();
+    if (m_bKnown && m_nCount < LLONG_MAX && nCount == m_nCount + 1) {
+        // The digits count up in place: a 9 turns to 0 and carries.
+        size_t at = m_digitsEnd;
+        while (at > m_digitsAt && m_text[at - 1] == '9')
+            m_text[--at] = '0';
+        if (at > m_digitsAt) {
+            ++m_text[at - 1];
+        } else {
+            m_text.insert(m_text.begin() + static_cast<std::ptrdiff_t>(m_digitsAt), '1');
+            ++m_digitsEnd;
+        }
+    } else {
+        m_text = CountText(m_format, nCount).bytes();
+        m_digitsAt = std::string_view(m_format).find("%lld");
+        m_digitsEnd = m_text.size() - (std::string_view(m_format).size() - m_digitsAt - 4);
+    }
+    // A negative count's digits do not count up as a positive count's do: it
+    // is written whole every time.
+    m_bKnown = nCount >= 0;
+    m_nCount = nCount;
+    return m_text.c_str();
 }
 
 CString RecvByteText(BYTE byte, BOOL bHexDisplay)

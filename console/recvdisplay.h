@@ -3,6 +3,8 @@
 // pause toggle.
 #pragma once
 
+#include <string>
+
 #include "framework/cstring.h"
 
 // Counts are 64-bit: a line at 115200 baud passes 2^31 bytes in about two
@@ -15,6 +17,26 @@ CString CountText(const char* format, ByteCount nCount);
 
 // " 接收：%lld 字节" of the count, for status-bar part 2.
 CString RecvCountText(ByteCount nCount);
+
+// The count text of a format (as CountText's), kept for the count it was
+// last asked for. The received count is shown with every byte, and the next
+// count's text differs from the last one's in its last digits, changed in
+// place: no text is built per byte. For every count the bytes are those of
+// CountText.
+class CountTextCache {
+public:
+    explicit CountTextCache(const char* format) : m_format(format) {}
+    // The text of nCount, valid until the next call.
+    const char* For(ByteCount nCount);
+
+private:
+    const char* m_format;
+    std::string m_text;
+    size_t m_digitsAt = 0;   // where the count's digits start in m_text
+    size_t m_digitsEnd = 0;  // and end
+    ByteCount m_nCount = 0;  // the count m_text shows, when m_bKnown
+    bool m_bKnown = false;
+};
 
 // The text a received byte adds to the area: "%02X " in hexadecimal mode,
 // otherwise the byte itself; the byte 0 in character mode adds nothing.

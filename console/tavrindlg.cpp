@@ -100,7 +100,7 @@ BOOL CTavrinDlg::OnInitDialog()
     int rightEdges[4] = {200, 360, 520, -1};
     m_pStatusBar->SetParts(4, rightEdges);
     m_pStatusBar->SetText(SendCountText(0), kPartSendCount, 0);
-    m_pStatusBar->SetText(RecvCountText(0), kPartRecvCount, 0);
+    m_pStatusBar->SetText(m_recvCountText.For(0), kPartRecvCount, 0);
     m_pStatusBar->SetText(kTextStatusCredit, kPartCredit, 0);
 
     m_hIconOpen = LoadProgramIcon(IDI_MAINFRAME);
@@ -282,7 +282,7 @@ void CTavrinDlg::OnDestroy()
 LRESULT CTavrinDlg::OnPortRxChar(WPARAM wParam, LPARAM /*lParam: the port number*/)
 {
     ++m_nRecvCount;
-    m_pStatusBar->SetText(RecvCountText(m_nRecvCount), kPartRecvCount, 0);
+    m_pStatusBar->SetText(m_recvCountText.For(m_nRecvCount), kPartRecvCount, 0);
     if (m_bDisplayPaused)
         return 0;
 
@@ -316,7 +316,7 @@ void CTavrinDlg::OnPauseDisplay()
 void CTavrinDlg::OnResetRecvCount()
 {
     m_nRecvCount = 0;
-    m_pStatusBar->SetText(RecvCountText(m_nRecvCount), kPartRecvCount, 0);
+    m_pStatusBar->SetText(m_recvCountText.For(m_nRecvCount), kPartRecvCount, 0);
 }
 
 // ---------------------------------------------------------------------------

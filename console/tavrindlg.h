@@ -11,6 +11,7 @@
 
 #include "console/portview.h"
 #include "console/recvdisplay.h"
+#include "console/texts.h"
 #include "framework/afxwin.h"
 #include "serial/commport.h"
 
@@ -89,6 +90,8 @@ private:
     // 64-bit: a 32-bit count would turn negative after 2 GiB of traffic.
     ByteCount m_nSendCount = 0;
     ByteCount m_nRecvCount = 0;
+    // Part 2's text of m_nRecvCount, kept from byte to byte.
+    CountTextCache m_recvCountText{kTextRecvCountFormat};
     DWORD m_dwEventMask = 0;
     CCommPort m_Port;
     CString m_strPortSettings;

@@ -182,7 +182,7 @@ protected:
     std::pair<size_t, size_t> byteSel() const override { return m_edit->byteSelection(); }
     void setByteSel(size_t start, size_t end) override { m_edit->setByteSelection(start, end); }
     void replaceByteSel(std::string_view bytes) override { m_edit->replaceByteSelection(bytes); }
-    int lineCount() const override { return m_edit->lineCount(); }
+    int lineCount() const override { return m_edit->settledLineCount(); }
     void scrollCaret() override { m_edit->scrollToCaret(); }
     void scrollLines(int lines) override { m_edit->scrollLines(lines); }
 

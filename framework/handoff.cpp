@@ -308,7 +308,7 @@ using namespace afx;
 LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (isGuiThread()) {
-        WndImpl* wnd = lookup(hWnd);
+        WndImpl* wnd = detail::windowInSlot(hWnd);
         return wnd ? dispatch(wnd, msg, wParam, lParam) : 0;
     }
     if (!isLiveHandle(hWnd))

@@ -2,8 +2,11 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "framework/afxqt.h"
 #include "framework/wndimpl.h"
@@ -12,16 +15,30 @@ namespace afx {
 
 namespace {
 
-// Written on the GUI thread only, under the mutex; the GUI thread reads it
-// without the lock, other threads with it. Never destroyed: a detached
-// thread may still look a handle up while static destructors run.
+// A handle names a slot of the table and the slot's generation: a lookup is
+// an index and a comparison. A slot freed by a window's end counts its
+// generation up before it is used again, so a stale handle never names the
+// window that comes after it (a generation wraps after 2^32 windows in one
+// slot). Written on the GUI thread only, under the mutex; the GUI thread
+// reads it without the lock, other threads with it. Never destroyed: a
+// detached thread may still look a handle up while static destructors run.
 struct HandleTable {
     std::mutex mutex;
-    std::unordered_map<std::uintptr_t, WndImpl*> windows;
+    std::vector<std::uint32_t> free;  // slots without a window, the last freed last
     std::unordered_map<const QWidget*, WndImpl*> widgets;
-    std::uintptr_t lastHandle = 0x1000;
 };
 HandleTable& g_table = *new HandleTable;
+
+HWND handleOf(std::uint32_t index, std::uint32_t generation)
+{
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(generation) << detail::kGenerationShift | index);
+}
+
+const detail::WindowSlot* slotOf(HWND hwnd)
+{
+    WndImpl* wnd = detail::windowInSlot(hwnd);
+    return wnd ? &detail::g_windowSlots[static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(hwnd))] : nullptr;
+}
 
 }  // namespace
 
@@ -30,32 +47,39 @@ HandleTable& g_table = *new HandleTable;
 HWND registerWindow(WndImpl* wnd)
 {
     std::lock_guard lock(g_table.mutex);
-    const std::uintptr_t value = ++g_table.lastHandle;
-    g_table.windows.emplace(value, wnd);
+    auto& table = detail::g_windowSlots;
+    std::uint32_t index;
+    if (g_table.free.empty()) {
+        index = static_cast<std::uint32_t>(table.size());
+        table.emplace_back();
+    } else {
+        index = g_table.free.back();
+        g_table.free.pop_back();
+    }
+    detail::WindowSlot& slot = table[index];
+    slot.wnd = wnd;
     if (wnd->widget())
         g_table.widgets.emplace(wnd->widget(), wnd);
-    wnd->m_hwnd = reinterpret_cast<HWND>(value);
+    wnd->m_registeredWidget = wnd->widget();
+    wnd->m_hwnd = handleOf(index, slot.generation);
     return wnd->m_hwnd;
 }
 
 void unregisterWindow(WndImpl* wnd)
 {
     std::lock_guard lock(g_table.mutex);
-    g_table.windows.erase(reinterpret_cast<std::uintptr_t>(wnd->hwnd()));
-    for (auto it = g_table.widgets.begin(); it != g_table.widgets.end();) {
-        if (it->second == wnd)
-            it = g_table.widgets.erase(it);
-        else
-            ++it;
+    const auto index = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(wnd->hwnd()));
+    if (const detail::WindowSlot* slot = slotOf(wnd->hwnd()); slot && slot->wnd == wnd) {
+        detail::WindowSlot& freed = detail::g_windowSlots[index];
+        freed.wnd = nullptr;
+        // 0 is no generation: a handle of value 0 is no window.
+        if (++freed.generation == 0)
+            freed.generation = 1;
+        g_table.free.push_back(index);
     }
-}
-
-WndImpl* lookup(HWND hwnd)
-{
-    if (!hwnd || !isGuiThread())
-        return nullptr;
-    auto it = g_table.windows.find(reinterpret_cast<std::uintptr_t>(hwnd));
-    return it == g_table.windows.end() ? nullptr : it->second;
+    if (auto it = g_table.widgets.find(wnd->m_registeredWidget); it != g_table.widgets.end() && it->second == wnd)
+        g_table.widgets.erase(it);
+    wnd->m_registeredWidget = nullptr;
 }
 
 bool isLiveHandle(HWND hwnd)
@@ -63,7 +87,7 @@ bool isLiveHandle(HWND hwnd)
     if (!hwnd)
         return false;
     std::lock_guard lock(g_table.mutex);
-    return g_table.windows.count(reinterpret_cast<std::uintptr_t>(hwnd)) != 0;
+    return slotOf(hwnd) != nullptr;
 }
 
 WndImpl* lookupWidget(const QWidget* widget)
@@ -111,20 +135,30 @@ void notifyParent(WndImpl* control, UINT code)
     dispatch(parent, WM_COMMAND, MAKEWPARAM(control->id(), code), reinterpret_cast<LPARAM>(control->hwnd()));
 }
 
-bool isGuiThread()
+namespace detail {
+// Never destroyed, as the rest of the table.
+std::vector<WindowSlot>& g_windowSlots = *new std::vector<WindowSlot>;
+thread_local constinit const char t_threadMark = 0;
+std::atomic<const char*> g_guiMark{nullptr};
+}  // namespace detail
+
+namespace {
+void forgetGuiThread()
 {
-    // Asked with every message, so each thread keeps its answer for the
-    // application it was given for; an application's thread never changes.
-    thread_local const QCoreApplication* t_app = nullptr;
-    thread_local bool t_gui = false;
+    detail::g_guiMark.store(nullptr, std::memory_order_relaxed);
+}
+}  // namespace
+
+bool detail::recogniseGuiThread()
+{
+    // Other threads (and the GUI thread until it is first asked) look at
+    // the application; an application's thread never changes.
     const QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
+    if (!app || QThread::currentThread() != app->thread())
         return false;
-    if (app != t_app) {
-        t_app = app;
-        t_gui = QThread::currentThread() == app->thread();
-    }
-    return t_gui;
+    if (g_guiMark.exchange(&t_threadMark, std::memory_order_relaxed) != &t_threadMark)
+        qAddPostRoutine(forgetGuiThread);  // run as the application goes
+    return true;
 }
 
 }  // namespace afx

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMetaMethod>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -205,6 +206,26 @@ TextEditWidget::TextEditWidget(QWidget* parent)
 
 TextEditWidget::~TextEditWidget() = default;
 
+// The signals of a change are emitted only while someone listens: the
+// receive area changes with every byte.
+void TextEditWidget::connectNotify(const QMetaMethod& signal)
+{
+    QAbstractScrollArea::connectNotify(signal);
+    listenersChanged();
+}
+
+void TextEditWidget::disconnectNotify(const QMetaMethod& signal)
+{
+    QAbstractScrollArea::disconnectNotify(signal);
+    listenersChanged();
+}
+
+void TextEditWidget::listenersChanged()
+{
+    m_replacedHeard = isSignalConnected(QMetaMethod::fromSignal(&TextEditWidget::textReplaced));
+    m_changedHeard = isSignalConnected(QMetaMethod::fromSignal(&TextEditWidget::textChanged));
+}
+
 // ---------------------------------------------------------------------------
 // Layout
 
@@ -279,7 +300,8 @@ void TextEditWidget::replaceBytes(size_t from, size_t to, std::string_view bytes
         m_accessible.replaced(change.from, chars(kept, change.from - keptFrom, change.removed),
                               chars(m_model.chars(), change.from, change.inserted));
     }
-    emit textReplaced(change.from, change.removed, change.inserted);
+    if (m_replacedHeard)
+        emit textReplaced(change.from, change.removed, change.inserted);
 }
 
 int TextEditWidget::textWidth(int from, int to) const
@@ -343,7 +365,8 @@ void TextEditWidget::setBytes(std::string_view bytes)
     m_topLine = 0;
     m_scrollToCaret = false;
     showTopLine();
-    emit textChanged();
+    if (m_changedHeard)
+        emit textChanged();
 }
 
 QString TextEditWidget::text() const
@@ -388,7 +411,8 @@ void TextEditWidget::replaceByteSelection(std::string_view bytes)
     m_scrollToCaret = true;
     markSelection();
     scheduleRefresh();
-    emit textChanged();
+    if (m_changedHeard)
+        emit textChanged();
 }
 
 int TextEditWidget::lineCount() const
@@ -396,6 +420,12 @@ int TextEditWidget::lineCount() const
     // The layout is a cache of the text at the current width and font.
     const_cast<TextEditWidget*>(this)->ensureLayout();
     return m_layout.lineCount();
+}
+
+int TextEditWidget::settledLineCount() const
+{
+    const std::string& bytes = m_model.bytes();
+    return lineCount() - (!bytes.empty() && bytes.back() == '\r' ? 1 : 0);
 }
 
 int TextEditWidget::lineStart(int line) const
@@ -456,7 +486,8 @@ void TextEditWidget::replaceSelection(const QString& text)
     m_caretShown = true;
     m_scrollToCaret = true;
     scheduleRefresh();
-    emit textChanged();
+    if (m_changedHeard)
+        emit textChanged();
 }
 
 void TextEditWidget::editText(int start, int end, const QString& text)
@@ -593,7 +624,9 @@ void TextEditWidget::markSelection()
     if (m_layout.lineCount() == 0)
         return;
     const int first = m_layout.lineOf(std::min(selectionStart(), length()), false);
-    const int last = m_layout.lineOf(std::min(selectionEnd(), length()), m_caretAtLineEnd);
+    const int last = m_anchor == m_caret && !m_caretAtLineEnd
+        ? first
+        : m_layout.lineOf(std::min(selectionEnd(), length()), m_caretAtLineEnd);
     markLines(std::max(0, std::min(first, last) - (m_caretAtLineEnd ? 1 : 0)), std::max(first, last));
 }
 
@@ -953,7 +986,8 @@ void TextEditWidget::userReplace(const QString& text)
     restartBlink();
     scheduleRefresh();
     emit userEdited();
-    emit textChanged();
+    if (m_changedHeard)
+        emit textChanged();
 }
 
 void TextEditWidget::userDelete(bool forward, bool word)

@@ -76,6 +76,12 @@ public:
     // Lines shown, each wrapped line counted; 1 for an empty text, and a text
     // ending in a line break has an empty last line. Constant time.
     int lineCount() const;
+    // The lines as the edit's line-count message reports them: a CR that
+    // ends the text shows its line break at once, but the line it opens is
+    // counted once the byte after the CR is known (an LF joins the CR), so a
+    // rule applied at every byte, as a line limit is, never falls between
+    // the CR and the LF of a pair. Constant time.
+    int settledLineCount() const;
     // Position of the first character of a line, -1 when there is no such line.
     int lineStart(int line) const;
     // The width, in pixels, that lines wrap at.
@@ -145,6 +151,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
 
 private:
     // Character widths of the font in 1/64 pixel, and the font's own glyph
@@ -184,6 +192,7 @@ private:
         std::unique_ptr<QTextLayout> layout;
     };
 
+    void listenersChanged();
     bool updateLayoutInputs();
     void ensureLayout();
     void replaceBytes(size_t from, size_t to, std::string_view bytes);
@@ -267,4 +276,7 @@ private:
     bool m_dragging = false;
     std::unordered_map<int, ShapedLine> m_shaped;
     AccessibleTextChanges m_accessible;  // told at the next refresh
+    // Whether textReplaced() and textChanged() have receivers.
+    bool m_replacedHeard = false;
+    bool m_changedHeard = false;
 };

@@ -11,35 +11,67 @@ bool isBlank(char16_t c)
 
 } // namespace
 
-int TextLayout::nextLine(const std::u16string& text, const TextMetric& metric, int start) const
+int TextLayout::scan(const std::u16string& text, const TextMetric& metric, Scan& at) const
 {
     const int size = static_cast<int>(text.size());
-    int x = 0;
-    int wordStart = start;  // after the last blank of the line
-    for (int i = start; i < size; ++i) {
+    for (; at.pos < size; ++at.pos) {
+        const int i = at.pos;
         const char16_t c = text[static_cast<size_t>(i)];
         if (c == u'\n')
             return i + 1;
-        const int w = metric.widthAt(c, x);
+        const int w = metric.widthAt(c, at.x);
         if (isBlank(c)) {
             // Blanks never wrap: they hang past the edge.
-            x += w;
-            wordStart = i + 1;
+            at.x += w;
+            at.wordStart = i + 1;
             continue;
         }
-        if (x + w > m_width && i > start)
-            return wordStart > start ? wordStart : i;  // the word moves down whole, or breaks here
-        x += w;
+        if (at.x + w > m_width && i > at.start)
+            return at.wordStart > at.start ? at.wordStart : i;  // the word moves down whole, or breaks here
+        at.x += w;
     }
     return -1;
+}
+
+int TextLayout::nextLine(const std::u16string& text, const TextMetric& metric, int start) const
+{
+    Scan at{start, start, 0, start};
+    return scan(text, metric, at);
+}
+
+void TextLayout::layOutTail(const std::u16string& text, const TextMetric& metric, int line)
+{
+    // Where the last line starts is known; the scan goes on from there.
+    m_tail = Scan{m_starts[static_cast<size_t>(line)], m_starts[static_cast<size_t>(line)], 0,
+                  m_starts[static_cast<size_t>(line)]};
+    for (int start; (start = scan(text, metric, m_tail)) >= 0;) {
+        m_starts.push_back(start);
+        m_tail = Scan{start, start, 0, start};
+    }
+    m_tailValid = true;
 }
 
 void TextLayout::reset(const std::u16string& text, const TextMetric& metric, int width)
 {
     m_width = width;
     m_starts.assign(1, 0);
-    for (int start = 0; (start = nextLine(text, metric, start)) >= 0;)
-        m_starts.push_back(start);
+    layOutTail(text, metric, 0);
+}
+
+TextLayout::Damage TextLayout::append(const std::u16string& text, const TextMetric& metric, int inserted)
+{
+    // The last line's scan goes on over the new characters: what it decided
+    // before them stands, as the lines before it stand.
+    const int last = lineCount() - 1;
+    if (!m_tailValid || m_tail.pos != static_cast<int>(text.size()) - inserted)
+        layOutTail(text, metric, last);  // once after an edit elsewhere
+    else
+        for (int start; (start = scan(text, metric, m_tail)) >= 0;) {
+            m_starts.push_back(start);
+            m_tail = Scan{start, start, 0, start};
+        }
+    // New lines move nothing: there is nothing after them.
+    return {last, lineCount() - 1, lineCount() - 1 != last};
 }
 
 TextLayout::Damage TextLayout::update(const std::u16string& text, const TextMetric& metric,
@@ -47,6 +79,9 @@ TextLayout::Damage TextLayout::update(const std::u16string& text, const TextMetr
 {
     if (change.removed == 0 && change.inserted == 0)
         return {};
+    if (change.removed == 0 && change.from + change.inserted == static_cast<int>(text.size()))
+        return append(text, metric, change.inserted);
+    m_tailValid = false;
     const int from = change.from;
     const int delta = change.inserted - change.removed;
     const int changeEnd = from + change.inserted;  // in the new text
@@ -115,6 +150,9 @@ int TextLayout::lineEnd(const std::u16string& text, int line) const
 
 int TextLayout::lineOf(int pos, bool atLineEnd) const
 {
+    // The end of the text, where the caret of an appending edit stands.
+    if (pos > m_starts.back())
+        return lineCount() - 1;
     int line = static_cast<int>(std::upper_bound(m_starts.begin(), m_starts.end(), pos) - m_starts.begin()) - 1;
     if (atLineEnd && line > 0 && m_starts[static_cast<size_t>(line)] == pos)
         --line;

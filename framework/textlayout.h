@@ -7,8 +7,10 @@
 // One greedy rule makes every line, from the start of the line before it.
 // A line start depends only on the text from the line before it onward, so
 // after a change the lines are made again from just before the change until
-// one starts where an old line started on unchanged text: appending to a text
-// of any size costs one or two lines. No Qt here.
+// one starts where an old line started on unchanged text. Appending goes on
+// with the last line's scan where it stopped: its cost is that of the new
+// characters (and of a word that moves down whole), whatever the text's size.
+// No Qt here.
 #pragma once
 
 #include <string>
@@ -60,11 +62,29 @@ public:
     int lineOf(int pos, bool atLineEnd = false) const;
 
 private:
+    // A line's scan so far: the line's start, the next character to look at,
+    // the width up to it and where the last word began.
+    struct Scan {
+        int start = 0;
+        int pos = 0;
+        int x = 0;
+        int wordStart = 0;
+    };
+    // Goes on with a line's scan; the start of the next line, or -1 when the
+    // line runs to the end of the text (`at` then stands at the end).
+    int scan(const std::u16string& text, const TextMetric& metric, Scan& at) const;
     // Where the line after the one starting at `start` starts; -1 when that
     // line runs to the end of the text.
     int nextLine(const std::u16string& text, const TextMetric& metric, int start) const;
+    // Lays out from the start of `line`, taken as the last line, to the end.
+    void layOutTail(const std::u16string& text, const TextMetric& metric, int line);
+    // Follows `inserted` characters added at the end of the text.
+    Damage append(const std::u16string& text, const TextMetric& metric, int inserted);
 
     std::vector<int> m_starts{0};
+    // The last line's scan, standing at the end of the text, while valid.
+    Scan m_tail;
+    bool m_tailValid = false;
     int m_width = 0;
     std::vector<int> m_fresh;  // lines made by an update, kept to spare an allocation
 };

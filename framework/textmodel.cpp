@@ -16,8 +16,8 @@ size_t AfxDecodeChar(std::string_view bytes, bool final, char16_t* out)
         return 0;
     const unsigned b = static_cast<unsigned char>(bytes[0]);
     if (b == '\r') {
-        if (bytes.size() < 2 && !final)
-            return 0;  // a CR LF pair may be on its way
+        // A last CR is a line break at once; an LF that follows joins it, and
+        // the pair stays one line break.
         *out = u'\n';
         return bytes.size() >= 2 && bytes[1] == '\n' ? 2 : 1;
     }
@@ -56,11 +56,16 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
     from = std::min(from, m_bytes.size());
     to = std::clamp(to, from, m_bytes.size());
     const int count = length();
+    if (from == m_bytes.size() && m_decodedEnd == from && (m_bytes.empty() || m_bytes.back() != '\r'))
+        return appendSettled(bytes);
 
     // The character before the change may have looked at its first byte (a
-    // CR or a lead byte deciding what it is), so decoding starts there.
-    int restart = static_cast<int>(std::upper_bound(m_starts.begin(), m_starts.end(), from) - m_starts.begin()) - 1;
-    if (restart >= 0 && m_starts[static_cast<size_t>(restart)] == from)
+    // CR or a lead byte deciding what it is), so decoding starts there. An
+    // append, the receive area's change with every byte, needs no search.
+    const bool append = from == m_bytes.size();
+    int restart = append ? count - 1
+                         : static_cast<int>(std::upper_bound(m_starts.begin(), m_starts.end(), from) - m_starts.begin()) - 1;
+    if (!append && restart >= 0 && m_starts[static_cast<size_t>(restart)] == from)
         --restart;
     restart = std::max(restart, 0);
     size_t pos = restart < count ? m_starts[static_cast<size_t>(restart)] : m_decodedEnd;
@@ -75,7 +80,7 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
     std::vector<std::uint32_t>& freshStarts = m_freshStarts;
     fresh.clear();
     freshStarts.clear();
-    int resume = static_cast<int>(std::lower_bound(m_starts.begin(), m_starts.end(), to) - m_starts.begin());
+    int resume = append ? count : static_cast<int>(std::lower_bound(m_starts.begin(), m_starts.end(), to) - m_starts.begin());
     bool resumed = false;
     for (;;) {
         if (pos >= editEnd) {
@@ -121,6 +126,21 @@ TextModel::Change TextModel::replace(size_t from, size_t to, std::string_view by
             *it = static_cast<std::uint32_t>(static_cast<std::ptrdiff_t>(*it) + delta);
     }
     return {restart + head, removed - head - tail, inserted - head - tail};
+}
+
+TextModel::Change TextModel::appendSettled(std::string_view bytes)
+{
+    const int count = length();
+    m_bytes.append(bytes);
+    const std::string_view all(m_bytes);
+    size_t pos = m_decodedEnd;
+    char16_t c = 0;
+    for (size_t n; (n = AfxDecodeChar(all.substr(pos), false, &c)) != 0; pos += n) {
+        m_chars.push_back(c);
+        m_starts.push_back(static_cast<std::uint32_t>(pos));
+    }
+    m_decodedEnd = pos;
+    return {count, 0, length() - count};
 }
 
 int TextModel::charAt(size_t byte) const

@@ -8,10 +8,10 @@
 // decoding from the start of the text.
 //
 // What the bytes show (AfxDecodeChar):
-//   - CR LF, a lone CR and a lone LF are each one line break '\n'. A CR is a
-//     line break only once the byte after it is known: a CR that is the last
-//     byte of the text shows nothing and ends no line yet, so a CR LF pair
-//     arriving one byte at a time never counts as two lines.
+//   - CR LF, a lone CR and a lone LF are each one line break '\n'. A CR that
+//     is the last byte of the text is a line break at once; an LF that comes
+//     after it joins it, so a CR LF pair arriving one byte at a time is one
+//     line break, and one line, at every moment.
 //   - a lead byte and a valid trail byte are one character; a lead byte
 //     followed by anything else shows one U+FFFD, and that next byte is read
 //     afresh (a CR or LF after a stray lead byte still ends the line). A lead
@@ -28,9 +28,9 @@
 #include <vector>
 
 // The character that starts `bytes`, in *out. Returns how many bytes it
-// takes; 0 when `bytes` ends before the character is known (a last CR or lead
+// takes; 0 when `bytes` ends before the character is known (a last lead
 // byte) and more may follow (`final` false). With `final`, the bytes end
-// there: a last CR is a line break and a last lead byte U+FFFD.
+// there: a last lead byte is U+FFFD.
 size_t AfxDecodeChar(std::string_view bytes, bool final, char16_t* out);
 
 class TextModel {
@@ -47,7 +47,7 @@ public:
     const std::string& bytes() const { return m_bytes; }
     size_t byteLength() const { return m_bytes.size(); }
 
-    // The characters shown, '\n' between lines. A last CR or lead byte is not
+    // The characters shown, '\n' between lines. A last lead byte is not
     // among them yet.
     const std::u16string& chars() const { return m_chars; }
     int length() const { return static_cast<int>(m_chars.size()); }
@@ -64,6 +64,11 @@ public:
     size_t byteAt(int pos) const;
 
 private:
+    // Appends after a text whose last character no byte can change (no
+    // lead byte waiting for its trail, no CR that an LF may join): only the
+    // new bytes are decoded. The receive area's change with every byte.
+    Change appendSettled(std::string_view bytes);
+
     std::string m_bytes;
     std::u16string m_chars;
     std::vector<std::uint32_t> m_starts;  // byte where each character starts

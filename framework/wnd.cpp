@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "framework/afxqt.h"
@@ -184,7 +185,9 @@ const AFX_MSGMAP* CCmdTarget::GetThisMessageMap()
 
 const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
 
-const AFX_MSGMAP_ENTRY* CCmdTarget::AfxFindMessageEntry(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
+namespace {
+
+const AFX_MSGMAP_ENTRY* searchMessageMaps(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
 {
     for (; map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->pfn; ++e) {
@@ -195,6 +198,40 @@ const AFX_MSGMAP_ENTRY* CCmdTarget::AfxFindMessageEntry(const AFX_MSGMAP* map, U
         }
     }
     return nullptr;
+}
+
+// What the search found for a class's map and a message, remembered: every
+// message a window gets asks for it, and most find nothing. The maps are
+// static tables that never change, so an answer never goes stale; the key is
+// the map of the most derived class, so a derived class's entry is never
+// hidden by its base's answer. Direct-mapped, one per thread.
+struct MapCacheEntry {
+    const AFX_MSGMAP* map = nullptr;
+    UINT message = 0;
+    UINT code = 0;
+    UINT id = 0;
+    const AFX_MSGMAP_ENTRY* entry = nullptr;
+};
+constexpr size_t kMapCacheSize = 256;  // a power of two
+thread_local MapCacheEntry t_mapCache[kMapCacheSize];
+
+size_t mapCacheSlot(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
+{
+    const std::uint64_t h = (reinterpret_cast<std::uintptr_t>(map) >> 4 ^ nMessage ^ nCode ^ nID << 3)
+        * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(h >> 56) & (kMapCacheSize - 1);
+}
+
+}  // namespace
+
+const AFX_MSGMAP_ENTRY* CCmdTarget::AfxFindMessageEntry(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
+{
+    if (nMessage != WM_COMMAND)
+        nCode = nID = 0;  // only commands are told apart by code and id
+    MapCacheEntry& cached = t_mapCache[mapCacheSlot(map, nMessage, nCode, nID)];
+    if (cached.map != map || cached.message != nMessage || cached.code != nCode || cached.id != nID || !map)
+        cached = {map, nMessage, nCode, nID, searchMessageMaps(map, nMessage, nCode, nID)};
+    return cached.entry;
 }
 
 BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode)

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,9 +74,12 @@ public:
 private:
     friend void destroyWindow(WndImpl* wnd, bool deleteNow);
     friend HWND registerWindow(WndImpl* wnd);
+    friend void unregisterWindow(WndImpl* wnd);
     void detach();
 
     HWND m_hwnd = nullptr;
+    // The widget the table knows the window by: the widget may be gone first.
+    const QWidget* m_registeredWidget = nullptr;
     QPointer<QWidget> m_widget;
     WndImpl* m_parent;
     int m_id;
@@ -82,11 +87,49 @@ private:
     std::vector<std::unique_ptr<WndImpl>> m_children;
 };
 
-// The handle table. Handles are never reused, so a stale one is refused.
+// The thread that owns every window: the QApplication's. Asked with every
+// message; for the GUI thread it is one comparison (messages.cpp).
+namespace detail {
+// The address of the GUI thread's own t_threadMark, once it is recognised;
+// nullptr once its application has gone.
+extern std::atomic<const char*> g_guiMark;
+extern thread_local constinit const char t_threadMark;
+bool recogniseGuiThread();
+}  // namespace detail
+inline bool isGuiThread()
+{
+    return detail::g_guiMark.load(std::memory_order_relaxed) == &detail::t_threadMark || detail::recogniseGuiThread();
+}
+
+// The handle table (messages.cpp). A handle names a slot and its
+// generation, and is not reused while the generation lasts, so a stale one
+// is refused; a lookup is an index and a comparison.
+namespace detail {
+struct WindowSlot {
+    std::uint32_t generation = 1;
+    WndImpl* wnd = nullptr;
+};
+inline constexpr int kGenerationShift = 32;
+// Written on the GUI thread only, under the table's lock.
+extern std::vector<WindowSlot>& g_windowSlots;
+// The live window a handle names; GUI thread, or under the table's lock.
+inline WndImpl* windowInSlot(HWND hwnd)
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(hwnd);
+    const auto index = static_cast<std::uint32_t>(value);
+    if (index >= g_windowSlots.size())
+        return nullptr;
+    const WindowSlot& slot = g_windowSlots[index];
+    return slot.generation == static_cast<std::uint32_t>(value >> kGenerationShift) ? slot.wnd : nullptr;
+}
+}  // namespace detail
 HWND registerWindow(WndImpl* wnd);
 void unregisterWindow(WndImpl* wnd);
 // The live window of a handle, or nullptr. GUI thread only.
-WndImpl* lookup(HWND hwnd);
+inline WndImpl* lookup(HWND hwnd)
+{
+    return hwnd && isGuiThread() ? detail::windowInSlot(hwnd) : nullptr;
+}
 bool isLiveHandle(HWND hwnd);  // any thread
 WndImpl* lookupWidget(const QWidget* widget);
 
@@ -104,8 +147,6 @@ void notifyParent(WndImpl* control, UINT code);
 // CWnd::Default: the default processing of the message the window is handling.
 LRESULT defaultForCurrent(CWnd* wnd);
 
-// The thread that owns every window: the QApplication's.
-bool isGuiThread();
 // Once per process on the GUI thread (app.cpp): the hand-off that serves
 // messages sent from other threads, and the serving wait.
 void ensureGuiInitialised();

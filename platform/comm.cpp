@@ -53,6 +53,20 @@ BOOL OnPort(const char* call, HANDLE handle, Work work)
     return port ? work(*port) : FALSE;
 }
 
+// The same for the calls a reader makes for every byte (the queue's state,
+// the byte's read): the port comes from the thread's memory of the handle
+// it read last, not from the table. Only readers keep it, so a thread that
+// only configures a port does not keep it after it is closed elsewhere.
+template <typename Work>
+BOOL OnReadPort(const char* call, HANDLE handle, Work work)
+{
+    if (platform::faults::Due(call))
+        return FALSE;
+    thread_local platform::LastHandle<Port> t_port;
+    Port* port = t_port.Find(handle);
+    return port ? work(*port) : Fail(ERROR_INVALID_HANDLE);
+}
+
 } // namespace
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -127,13 +141,13 @@ BOOL WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped)
 
 BOOL ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat)
 {
-    return OnPort("ClearCommError", hFile, [&](Port& port) { return port.ClearError(lpErrors, lpStat); });
+    return OnReadPort("ClearCommError", hFile, [&](Port& port) { return port.ClearError(lpErrors, lpStat); });
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped)
 {
-    return OnPort("ReadFile", hFile, [&](Port& port) {
+    return OnReadPort("ReadFile", hFile, [&](Port& port) {
         return port.Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
     });
 }

@@ -3,6 +3,7 @@
 // and the ports' own descriptors, can share one wait.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -60,9 +61,10 @@ private:
     Event(UniqueFd fd, bool manualReset) : m_fd(std::move(fd)), m_manualReset(manualReset) {}
 
     // The flag and the descriptor's counter change together under the lock,
-    // so a descriptor is readable exactly while the flag is set.
+    // so a descriptor is readable exactly while the flag is set; the flag is
+    // read without it where a set flag means there is nothing to do.
     std::mutex m_mutex;
-    bool m_signalled = false;
+    std::atomic<bool> m_signalled{false};
     std::weak_ptr<Driver> m_driver;
     UniqueFd m_fd;
     const bool m_manualReset;

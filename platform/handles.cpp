@@ -1,5 +1,6 @@
 #include "platform/handles.h"
 
+#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
@@ -14,6 +15,9 @@ std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> g_objects;
 // Multiples of four from 0x100, as Windows hands them out; never 0 and never
 // INVALID_HANDLE_VALUE.
 std::uintptr_t g_next = 0x100;
+// Counted up, under the mutex, before an object leaves the table: whoever
+// sees the old count saw the object still in it.
+std::atomic<std::uint64_t> g_removals{0};
 
 } // namespace
 
@@ -39,10 +43,16 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle)
     std::lock_guard lock(g_mutex);
     auto it = g_objects.find(reinterpret_cast<std::uintptr_t>(handle));
     if (it != g_objects.end()) {
+        g_removals.fetch_add(1, std::memory_order_release);
         object = std::move(it->second);
         g_objects.erase(it);
     }
     return object;
+}
+
+std::uint64_t HandleRemovals()
+{
+    return g_removals.load(std::memory_order_acquire);
 }
 
 } // namespace platform

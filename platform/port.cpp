@@ -124,6 +124,7 @@ void Port::Close()
             Finish(m_read, ERROR_OPERATION_ABORTED);
         if (m_write)
             Finish(m_write, ERROR_OPERATION_ABORTED);
+        DiscardAhead();
         // A thread in poll() holds the device open until it returns: send it
         // back, so that the line is let go now. From here on the descriptor
         // is this call's alone: every other use of it looks at m_closing.
@@ -353,10 +354,11 @@ void Port::Pending(LPOVERLAPPED ov)
 
 void Port::FeedPendingRead()
 {
-    if (!m_read || m_size == 0)
+    const size_t queued = m_size + AheadCount();
+    if (!m_read || queued == 0)
         return;
     PendingTransfer& r = *m_read;
-    r.done += static_cast<DWORD>(Pop(r.data + r.done, std::min<size_t>(m_size, r.length - r.done)));
+    r.done += static_cast<DWORD>(Pop(r.data + r.done, std::min<size_t>(queued, r.length - r.done)));
     if (r.done == r.length || r.anyByte) {
         Finish(m_read, ERROR_SUCCESS);
         return;
@@ -428,7 +430,76 @@ BOOL Port::Usable() const
     return TRUE;
 }
 
+namespace {
+
+// The read-ahead's state word: generation, head and end.
+constexpr std::uint64_t AheadState(std::uint32_t generation, std::uint32_t head, std::uint32_t end)
+{
+    return static_cast<std::uint64_t>(generation) << 32 | head << 16 | end;
+}
+constexpr std::uint32_t AheadGeneration(std::uint64_t state) { return static_cast<std::uint32_t>(state >> 32); }
+constexpr std::uint32_t AheadHead(std::uint64_t state) { return static_cast<std::uint32_t>(state >> 16) & 0xFFFF; }
+constexpr std::uint32_t AheadEnd(std::uint64_t state) { return static_cast<std::uint32_t>(state) & 0xFFFF; }
+
+} // namespace
+
+size_t Port::TakeAhead(BYTE* out, size_t count, bool whole)
+{
+    std::uint64_t state = m_aheadState.load(std::memory_order_acquire);
+    for (;;) {
+        const std::uint32_t head = AheadHead(state);
+        const size_t held = AheadEnd(state) - head;
+        const size_t n = std::min(count, held);
+        if (n == 0 || (whole && n < count))
+            return 0;
+        for (size_t i = 0; i < n; ++i)
+            out[i] = m_ahead[head + i].load(std::memory_order_relaxed);
+        const std::uint64_t taken =
+            AheadState(AheadGeneration(state), head + static_cast<std::uint32_t>(n), AheadEnd(state));
+        // Failing means another reader took bytes, or a refill or discard
+        // came: look again.
+        if (m_aheadState.compare_exchange_weak(state, taken, std::memory_order_acq_rel, std::memory_order_acquire))
+            return n;
+    }
+}
+
+size_t Port::AheadCount() const
+{
+    const std::uint64_t state = m_aheadState.load(std::memory_order_acquire);
+    return AheadEnd(state) - AheadHead(state);
+}
+
+void Port::RefillAhead()
+{
+    // Readers without the lock only take, and an empty read-ahead gives them
+    // nothing to take: the state changes under this lock alone now.
+    const std::uint64_t state = m_aheadState.load(std::memory_order_acquire);
+    if (m_size == 0 || AheadHead(state) != AheadEnd(state))
+        return;
+    BYTE bytes[kAheadSize];
+    const size_t n = PopRing(bytes, kAheadSize);
+    for (size_t i = 0; i < n; ++i)
+        m_ahead[i].store(bytes[i], std::memory_order_relaxed);
+    m_aheadState.store(AheadState(AheadGeneration(state) + 1, 0, static_cast<std::uint32_t>(n)),
+                       std::memory_order_release);
+}
+
+void Port::DiscardAhead()
+{
+    // A reader that took bytes before this read them before the discard.
+    const std::uint64_t state = m_aheadState.load(std::memory_order_acquire);
+    m_aheadState.store(AheadState(AheadGeneration(state) + 1, 0, 0), std::memory_order_release);
+}
+
 size_t Port::Pop(BYTE* out, size_t count)
+{
+    size_t got = TakeAhead(out, count, false);
+    got += PopRing(out + got, count - got);
+    RefillAhead();
+    return got;
+}
+
+size_t Port::PopRing(BYTE* out, size_t count)
 {
     count = std::min(count, m_size);
     const size_t first = std::min(count, kQueueSize - m_head);
@@ -440,6 +511,24 @@ size_t Port::Pop(BYTE* out, size_t count)
     m_head = (m_head + count) % kQueueSize;
     m_size -= count;
     return count;
+}
+
+bool Port::ReadAhead(BYTE* data, DWORD length, LPDWORD done, LPOVERLAPPED ov)
+{
+    // All of it or nothing: a read the read-ahead cannot fill goes the way
+    // that takes the lock. Copied out here first, so that the caller's
+    // buffer gets only bytes that were taken.
+    BYTE taken[kAheadSize];
+    if (length == 0 || length > kAheadSize || TakeAhead(taken, length, true) != length)
+        return false;
+    std::memcpy(data, taken, length);
+    if (done)
+        *done = length;
+    ov->InternalHigh = length;
+    ov->Internal = ERROR_SUCCESS;
+    // Completed at once: no thread waits for this operation.
+    SignalEventHandle(ov->hEvent);
+    return true;
 }
 
 BOOL Port::DeviceFailed(int error)
@@ -589,7 +678,7 @@ BOOL Port::ClearError(LPDWORD errors, LPCOMSTAT stat)
         *errors = std::exchange(m_seen.errors, 0);
     if (stat) {
         *stat = COMSTAT{};
-        stat->cbInQue = static_cast<DWORD>(m_size);
+        stat->cbInQue = static_cast<DWORD>(m_size + AheadCount());
         stat->cbOutQue = m_write ? m_write->length - m_write->done : 0;
     }
     return TRUE;
@@ -599,13 +688,15 @@ BOOL Port::Read(LPVOID buffer, DWORD length, LPDWORD done, LPOVERLAPPED ov)
 {
     if (!ov || (!buffer && length))
         return Fail(ERROR_INVALID_PARAMETER);
+    if (ReadAhead(static_cast<BYTE*>(buffer), length, done, ov))
+        return TRUE;
     std::lock_guard lock(m_mutex);
     if (m_closing)
         return Fail(ERROR_INVALID_HANDLE);
     if (m_read)
         return Fail(ERROR_BUSY);
     BYTE* data = static_cast<BYTE*>(buffer);
-    if (m_size < length)
+    if (m_size + AheadCount() < length)
         TakeIn();
     const DWORD got = static_cast<DWORD>(Pop(data, length));
     const COMMTIMEOUTS& t = m_timeouts;
@@ -758,6 +849,7 @@ BOOL Port::Purge(DWORD flags)
         if (m_size == kQueueSize)
             WakeWaiters();
         m_head = m_size = 0;
+        DiscardAhead();
     }
     ArmTimer();
     return TRUE;

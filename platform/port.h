@@ -6,7 +6,9 @@
 // ClearCommError, ReadFile and WaitCommEvent take in what the device holds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -85,7 +87,20 @@ private:
     void Complete(LPOVERLAPPED ov, DWORD error, DWORD count);
     CommSnapshot Snapshot() const;
     BOOL Usable() const;
+    // Takes queued bytes, the read-ahead's first, and fills the read-ahead
+    // again for the reads that follow.
     size_t Pop(BYTE* out, size_t count);
+    size_t PopRing(BYTE* out, size_t count);
+    // The read-ahead (any thread, with the lock or without): takes up to
+    // `count` of its bytes (with `whole`, `count` or none); how many it holds.
+    size_t TakeAhead(BYTE* out, size_t count, bool whole);
+    size_t AheadCount() const;
+    // With the lock: moves the ring's first bytes into an empty read-ahead;
+    // drops what it holds (a purge, the close).
+    void RefillAhead();
+    void DiscardAhead();
+    // A read that the read-ahead can serve at once, without the lock.
+    bool ReadAhead(BYTE* data, DWORD length, LPDWORD done, LPOVERLAPPED ov);
     // A system call on the device failed with `error` (errno).
     BOOL DeviceFailed(int error);
 
@@ -105,6 +120,19 @@ private:
     std::vector<BYTE> m_ring;
     size_t m_head = 0;
     size_t m_size = 0;
+
+    // The queue's first bytes, moved out of the ring a few hundred at a time
+    // under the lock and handed out without it: a reader that reads a flood
+    // one byte per call takes no lock per byte. Its state packs a generation
+    // (counted up by every refill and discard, so that a reader that saw an
+    // older state fails to take from it) with the range [head, end) of the
+    // bytes still held. Readers take by compare-and-swap; only a holder of
+    // the lock refills (when it is empty) or discards. The bytes are atomics
+    // because a reader may look at them while a refill writes them; it then
+    // fails to take them.
+    static constexpr size_t kAheadSize = 256;
+    std::atomic<std::uint64_t> m_aheadState{0};
+    std::atomic<BYTE> m_ahead[kAheadSize] = {};
 
     CommSnapshot m_seen;
     DWORD m_mask = 0;

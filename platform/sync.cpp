@@ -29,6 +29,10 @@ std::shared_ptr<Event> Event::Create(bool manualReset, bool initialState)
 
 bool Event::Set()
 {
+    // Set again, as every completion of a read that completes at once sets
+    // its event: nothing to do, and no lock to take for it.
+    if (m_signalled.load(std::memory_order_acquire))
+        return true;
     std::lock_guard lock(m_mutex);
     if (m_signalled)
         return true;
@@ -106,7 +110,9 @@ void DrainWakeFd(int fd)
 
 void SignalEventHandle(HANDLE handle)
 {
-    if (auto event = LookupHandleAs<Event>(handle))
+    // A reader's completions name the same event over and over.
+    thread_local LastHandle<Event> t_event;
+    if (Event* event = t_event.Find(handle))
         event->Set();
 }
 

@@ -20,9 +20,14 @@ constexpr DWORD kMaxBurst = CCommPort::Series::kMaxBytes;
 // batches, at most 25 times a second, where each handful of bytes would
 // otherwise cost the owner's thread a turn. The owner shows what arrives at
 // frames that are as far apart. A stop and the write's turns are served
-// meanwhile, and the system holds what arrives (a pseudo-terminal some 14 KB,
-// a serial line's driver 64 KB: more than a megabaud line brings meanwhile).
+// meanwhile, and the system holds what arrives.
 constexpr DWORD kDeliveryGapMs = 40;
+// The gap follows only a delivery from a line that brings less than this
+// during a gap (about 100 KB/s, a megabaud line's pace): the system holds
+// that much with room to spare (a pseudo-terminal some 14 KB, a serial
+// line's driver 64 KB). A faster device (a USB device that ignores the baud
+// rate) fills its batches by itself, and a gap would only hold it back.
+constexpr size_t kGapHoldBytes = 4096;
 
 // The line events a comm event reports to the owner after the bytes, in this
 // order.
@@ -240,14 +245,14 @@ void CCommPort::Report(const Failure& failure)
 
 void CCommPort::Series::Add(UINT message, WPARAM wParam, int nPortNumber)
 {
-    msgs[count++] = AFX_SERIES_MSG{message, wParam, static_cast<LPARAM>(nPortNumber)};
+    msgs.push_back(AFX_SERIES_MSG{message, wParam, static_cast<LPARAM>(nPortNumber)});
 }
 
 void CCommPort::NotifyOwner(Series& series)
 {
     // A window that is gone gets nothing: its handle no longer names it.
-    AfxSendMessageSeries(m_hOwnerWnd, series.msgs, series.count);
-    series.count = 0;
+    AfxSendMessageSeries(m_hOwnerWnd, series.msgs.data(), series.msgs.size());
+    series.msgs.clear();
 }
 
 UINT CCommPort::MonitorThreadProc(LPVOID pParam)
@@ -267,6 +272,8 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
     // yet taken up at the wait below). A new wait then would reset its event
     // and lose the wake-up of bytes that came during a write.
     bool bWaitOutstanding = false;
+    // When the last delivery ended: the bytes of the next came since.
+    auto lastDelivery = std::chrono::steady_clock::now();
     for (;;) {
         if (!bWaitOutstanding)
             bWaitOutstanding = port->BeginEventWait(&dwEvents);
@@ -278,11 +285,22 @@ UINT CCommPort::MonitorThreadProc(LPVOID pParam)
         switch (WaitForMultipleObjects(3, handles, FALSE, INFINITE)) {
         case WAIT_OBJECT_0:
             port->EndMonitor();
-        case WAIT_OBJECT_0 + 1:
+        case WAIT_OBJECT_0 + 1: {
             bWaitOutstanding = false;
-            port->OnCommEvent();
-            port->AwaitDeliveryGap();
+            const auto woke = std::chrono::steady_clock::now();
+            const size_t nDelivered = port->OnCommEvent();
+            const long long nSinceLastMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(woke - lastDelivery).count();
+            // The write gets its turn after the wake's bytes, in the gap or,
+            // when there is none, before the line is looked at again: a device
+            // that answers every byte keeps the comm event signalled.
+            if (GapPays(nDelivered, nSinceLastMs))
+                port->AwaitDeliveryGap();
+            else if (WaitForSingleObject(port->WriteTurnEvent(), 0) == WAIT_OBJECT_0)
+                ServeWrite(port);
+            lastDelivery = std::chrono::steady_clock::now();
             break;
+        }
         case WAIT_OBJECT_0 + 2:
             ServeWrite(port);
             break;
@@ -338,6 +356,14 @@ void CCommPort::AwaitDeliveryGap()
     }
 }
 
+bool CCommPort::GapPays(size_t nDelivered, long long nSinceLastMs)
+{
+    // The line's pace, from what it brought since the last delivery: a gap
+    // would make the system hold nDelivered * gap / since bytes.
+    return static_cast<long long>(nDelivered) * kDeliveryGapMs
+        < static_cast<long long>(kGapHoldBytes) * std::max(nSinceLastMs, 1LL);
+}
+
 DWORD CCommPort::QueuedBytes()
 {
     COMSTAT comstat{};
@@ -348,7 +374,7 @@ DWORD CCommPort::QueuedBytes()
     return comstat.cbInQue;
 }
 
-void CCommPort::OnCommEvent()
+size_t CCommPort::OnCommEvent()
 {
     // The mask applied at Open decides what is done, not the events that
     // ended the wait.
@@ -356,13 +382,14 @@ void CCommPort::OnCommEvent()
     GetCommMask(m_hPort, &dwCommEvent);
     // The line events' messages go in one hand-off with the last bytes read,
     // so that a wake costs the owner's thread one turn.
-    Series lineEvents;
+    Series& lineEvents = m_lineEvents;
     for (const auto& line : kLineEventMessages)
         if (dwCommEvent & line.dwEvent)
             lineEvents.Add(line.message, 0, m_nPortNumber);
-    if (dwCommEvent & EV_RXCHAR)
-        ReadAvailable(this, lineEvents);
-    NotifyOwner(lineEvents);
+    const size_t nDelivered = (dwCommEvent & EV_RXCHAR) ? ReadAvailable(this, lineEvents) : 0;
+    if (lineEvents.size())
+        NotifyOwner(lineEvents);
+    return nDelivered;
 }
 
 void CCommPort::EndMonitor()
@@ -374,14 +401,16 @@ void CCommPort::EndMonitor()
     AfxEndThread(kMonitorExitCode, TRUE);
 }
 
-void CCommPort::ReadAvailable(CCommPort* port, Series& after)
+size_t CCommPort::ReadAvailable(CCommPort* port, Series& after)
 {
     // The bytes of one burst go to the owner in one hand-off, still one
     // WM_PORT_RXCHAR each; the window's thread wakes once per burst instead
     // of once per byte.
+    size_t nDelivered = 0;
     for (DWORD nQueued = port->QueuedBytes(); nQueued > 0;) {
-        Series burst;
+        Series& burst = port->m_burst;
         const Failure failure = ReadBurst(port, burst, std::min<DWORD>(nQueued, kMaxBurst));
+        nDelivered += burst.size();
         if (failure)
             port->Report(failure);
         // Asked before the burst goes: when it empties the queue, what is to
@@ -389,9 +418,8 @@ void CCommPort::ReadAvailable(CCommPort* port, Series& after)
         // the comm event again, and the next wake delivers them.
         nQueued = port->QueuedBytes();
         if (nQueued == 0) {
-            for (size_t i = 0; i < after.count; ++i)
-                burst.msgs[burst.count++] = after.msgs[i];
-            after.count = 0;
+            burst.msgs.insert(burst.msgs.end(), after.msgs.begin(), after.msgs.end());
+            after.msgs.clear();
         }
         // What was read before a failure goes out before anything else is
         // tried.
@@ -403,10 +431,11 @@ void CCommPort::ReadAvailable(CCommPort* port, Series& after)
         // write under way lets it go on). The reading goes on after the turn:
         // no event would come for bytes whose arrival was reported already.
         if (nQueued == 0 || WaitForSingleObject(port->m_hStopEvent, 0) == WAIT_OBJECT_0)
-            return;
+            return nDelivered;
         if (WaitForSingleObject(port->WriteTurnEvent(), 0) == WAIT_OBJECT_0)
             ServeWrite(port);
     }
+    return nDelivered;
 }
 
 CCommPort::Failure CCommPort::ReadBurst(CCommPort* port, Series& burst, DWORD nWanted)

@@ -1,11 +1,11 @@
 // CCommPort: the serial port engine. One object drives one port for one owner
 // window: Open opens and configures the port, StartMonitor starts the monitor
 // thread, which hands every received byte to the owner as a WM_PORT_RXCHAR
-// message (the bytes waiting at one time, up to 256, in one hand-off to the
-// window's thread, with the wake's line-event messages after the last burst;
-// after each delivery it lets 40 ms pass before it looks at the line again,
-// so a steady stream arrives in batches) and writes what Send and SendString leave in the write
-// slot.
+// message (the bytes waiting at one time in one hand-off to the window's
+// thread, with the wake's line-event messages after the last burst; after a
+// delivery from a line slower than about 100 KB/s it lets 40 ms pass before
+// it looks at the line again, so a steady stream arrives in batches) and
+// writes what Send and SendString leave in the write slot.
 //
 // Thread safety:
 // - The owner's thread (the window thread) calls the constructor, Open,
@@ -80,12 +80,16 @@ public:
     void ReportError(const char* pszOperation);
 
     // Messages for the owner, handed over at once: a burst of bytes and what
-    // follows them.
+    // follows them. The monitor thread keeps its series from wake to wake, so
+    // that a burst allocates nothing once the series has grown to it.
     struct Series {
-        static constexpr size_t kMaxBytes = 256;
+        // The most bytes handed over at once: what the port's input queue
+        // holds. A stop, and the write's turn, wait for at most this many
+        // handlers.
+        static constexpr size_t kMaxBytes = 64 * 1024;
         static constexpr size_t kMaxLineEvents = 5;
-        AFX_SERIES_MSG msgs[kMaxBytes + kMaxLineEvents];
-        size_t count = 0;
+        std::vector<AFX_SERIES_MSG> msgs;
+        size_t size() const { return msgs.size(); }
         void Add(UINT message, WPARAM wParam, int nPortNumber);
     };
 
@@ -93,7 +97,8 @@ public:
     // Delivers what the queue holds until it is empty or a stop comes; the
     // write takes its turn after each burst. The messages of after go with
     // the burst that empties the queue; they stay in after when none does.
-    static void ReadAvailable(CCommPort* port, Series& after);
+    // Returns how many bytes were delivered.
+    static size_t ReadAvailable(CCommPort* port, Series& after);
     // Begins writing the slot's data; a write the device cannot take at once
     // is left under way, for FinishWrite when it completes.
     static void WritePending(CCommPort* port);
@@ -136,10 +141,14 @@ private:
     // After a comm event has been taken up: lets the delivery gap pass,
     // taking the write's turns and ending at a stop meanwhile.
     void AwaitDeliveryGap();
+    // Whether a gap follows a delivery of nDelivered bytes that the line
+    // brought in nSinceLastMs: only a slow line's bytes are batched.
+    static bool GapPays(size_t nDelivered, long long nSinceLastMs);
     // What the port's input queue holds now.
     DWORD QueuedBytes();
-    // What a comm event asks for, by the mask set on the port.
-    void OnCommEvent();
+    // What a comm event asks for, by the mask set on the port; how many bytes
+    // it delivered.
+    size_t OnCommEvent();
     // Closes the port and ends the thread.
     [[noreturn]] void EndMonitor();
     // Reads up to nWanted queued bytes, one call each, into burst as
@@ -161,6 +170,10 @@ private:
 
     // The owner's window handle, taken at Open on the owner's thread.
     HWND m_hOwnerWnd;
+
+    // The monitor thread's series of a burst and of a wake's line events.
+    Series m_burst;
+    Series m_lineEvents;
 
     // Reads and writes have I/O records of their own, so that neither touches
     // the outstanding event wait's.

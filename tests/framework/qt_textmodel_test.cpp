@@ -16,13 +16,13 @@ QString Shown(const TextModel& model)
     return QString(reinterpret_cast<const QChar*>(model.chars().data()), model.length());
 }
 
-// What a reader of the rules writes down for a whole text; the last CR or
-// lead byte waits for the byte after it.
+// What a reader of the rules writes down for a whole text; a last lead byte
+// waits for the byte after it, a last CR is a line break at once.
 TEST(TextModel, ShowsBytesByTheRulesWholeAndByteByByte)
 {
     const struct { std::string bytes; const char16_t* shown; } cases[] = {
         {"a\rb\nc\r\nd", u"a\nb\nc\nd"}, {"a\r\r\nb", u"a\n\nb"},
-        {"a\r", u"a"}, {"a\n\r", u"a\n"},
+        {"a\r", u"a\n"}, {"a\n\r", u"a\n\n"},
         {std::string("\x01\t\x1B\x7F\x00", 5), u"\u2401\t\u241B\u2421\u2400"}, {"\xB0\xA1", u"\u554A"},
         {"x\xB0", u"x"}, {"\xB0\r\n", u"\uFFFD\n"},
         {"\xB0\x7F", u"\uFFFD\u2421"}, {"\xFF" "A", u"\uFFFDA"},

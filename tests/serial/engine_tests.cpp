@@ -268,6 +268,7 @@ TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
         const int master = m_line.master();
         ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
         constexpr size_t kHandOver = 1000;
+        constexpr size_t kQueued = kHandOver + 100;  // one burst: all that is queued
         std::string received;
         bool inTime = false;
         d.m_onMessage = [&](const Message& m) {
@@ -276,11 +277,12 @@ TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
             const size_t delivered = d.Bytes().size();
             if (delivered == kHandOver)
                 port.Send(reinterpret_cast<const BYTE*>(big.data()), static_cast<DWORD>(big.size()));
-            // Once the burst under way at the hand-over has been delivered (at
-            // most 255 more bytes), the write has begun: this handler holds
-            // the monitor thread until the device has its first bytes.
+            // Once the burst under way at the hand-over has been delivered,
+            // the write has begun, before the bytes the device sent back:
+            // this handler holds the monitor thread until the device has its
+            // first bytes.
             pollfd p{master, POLLIN, 0};
-            if (delivered == kHandOver + 256)
+            if (delivered == kQueued + 1)
                 inTime = !received.empty() || poll(&p, 1, testsupport::kHangMs) == 1;
             char buffer[4096];
             for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
@@ -289,7 +291,7 @@ TEST_F(Engine, ASendGetsItsTurnAfterABurstAndGoesOnWhileAStreamNeverPauses)
                 EXPECT_EQ(write(master, "s", 1), 1);
             }
         };
-        m_line.Send(Pattern(kHandOver + 100));
+        m_line.Send(Pattern(kQueued));
         EXPECT_TRUE(ServeUntil([&] { return received.size() >= big.size(); }))
             << received.size() << " of " << big.size() << " written";
         d.m_onMessage = nullptr;
@@ -325,9 +327,9 @@ TEST_F(Engine, ReopenDuringAStreamEndsTheThreadAtOnceAndOpensAgain)
             const size_t before = d.Bytes().size();
             ASSERT_TRUE(OpenAsConsole(port, &d, 19200));
             d.m_onMessage = nullptr;
-            // The thread saw the stop after the burst it was delivering (at
-            // most 256 bytes), stream or not.
-            EXPECT_LE(d.Bytes().size() - before, 256u);
+            // The thread saw the stop after the burst it was delivering (what
+            // was queued when it began), stream or not.
+            EXPECT_LE(d.Bytes().size() - before, CCommPort::Series::kMaxBytes);
             EXPECT_EQ(AwaitEnd(port, firstThread), 100u);
         }
         // The stop event was reset: a new thread runs and delivers. It also
