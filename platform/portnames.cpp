@@ -11,6 +11,7 @@
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include "platform/diagnostic.h"
@@ -165,6 +166,15 @@ void ReportNew(const std::string& path, const std::vector<Problem>& problems)
 }
 
 } // namespace
+
+PortsFileEntries ParsePortsFile(const std::string& path, std::string_view text)
+{
+    PortsFile file = Parse(path, text);
+    PortsFileEntries entries{std::move(file.devices), {}};
+    for (Problem& problem : file.problems)
+        entries.problems.push_back(std::move(problem.report));
+    return entries;
+}
 
 std::string DevicePathOf(int number)
 {

@@ -20,10 +20,22 @@
 // once, not at every opening, and said again if it is fixed and comes back.
 #pragma once
 
+#include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
 std::string DevicePathOf(int number);
+
+// What the text of a ports file at `path` holds, as DevicePathOf reads it:
+// the device of each port it names, and what is said of each line it skips
+// ("<path>:<line>: <why>; line skipped"), in the order of the lines.
+struct PortsFileEntries {
+    std::map<int, std::string> devices;
+    std::vector<std::string> problems;
+};
+PortsFileEntries ParsePortsFile(const std::string& path, std::string_view text);
 
 } // namespace platform
