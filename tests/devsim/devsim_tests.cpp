@@ -124,6 +124,16 @@ TEST_F(DevsimProgram, EchoesReportsAndCleansUpOnStdinClose)
     EXPECT_EQ(ReadFrom(line.get(), bytes.size()), bytes);
     ASSERT_TRUE(WriteAll(m_in.get(), "send 41 42\ntext C\nsend 4\n"));
     EXPECT_EQ(ReadFrom(line.get(), 3), "ABC");
+    // Both counts; the sent one is published just after the write that the
+    // line has already shown, so it is asked for again until it catches up.
+    std::string counts;
+    for (int asked = 0; asked < 1000 && counts != "received 8 sent 11\n"; ++asked) {
+        ASSERT_TRUE(WriteAll(m_in.get(), "counts\n"));
+        counts.clear();
+        for (std::string c; counts.empty() || counts.back() != '\n'; counts += c)
+            ASSERT_FALSE((c = ReadFrom(m_out.get(), 1)).empty()) << counts;
+    }
+    EXPECT_EQ(counts, "received 8 sent 11\n");
 
     int status = -1;
     EXPECT_EQ(Finish(&status), "received 8\n0D 0A 00 03 04 7F FF AB\n");

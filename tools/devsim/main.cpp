@@ -45,7 +45,9 @@ const char kUsage[] =
     "  --report-hex FILE    write the received bytes as hex to FILE on exit (- for stdout)\n"
     "  --exit-after S       exit after S seconds (decimals allowed)\n"
     "  --stdin              read commands from stdin and exit when it closes:\n"
-    "                       hangup | send HEXPAIRS | text TEXT | report | quit\n"
+    "                       hangup | send HEXPAIRS | text TEXT | report | counts | quit\n"
+    "                       (counts prints \"received N sent M\": bytes read from and\n"
+    "                       written to the line so far)\n"
     "  --help               this text\n"
     "\n"
     "Exits on SIGINT and SIGTERM. Exit status: 0, 1 on a failure, 2 on bad options.\n";
@@ -121,6 +123,11 @@ bool RunCommand(const std::string& line, devsim::DeviceSimulator& sim)
         sim.hangUp();
     } else if (word == "report") {
         PrintReceived(sim);
+    } else if (word == "counts") {
+        const devsim::Status now = sim.status();
+        std::printf("received %llu sent %llu\n", static_cast<unsigned long long>(now.received),
+                    static_cast<unsigned long long>(now.sent));
+        std::fflush(stdout);
     } else if (word == "text") {
         sim.send(rest);
     } else if (word == "send") {
