@@ -17,10 +17,12 @@
 //       a hexadecimal flood of what remains.
 // Usage: bench_receive [--paced | --xvfb] [flood-bytes [cpu-seconds [memory-bytes]]]
 //   --paced  (b) only, offscreen
-//   --xvfb   (b) only, on a real X server: the bench starts its own Xvfb, runs
-//            the dialog on the xcb platform and prints Xvfb's CPU beside the
+//   --xvfb   on a real X server: the bench starts its own Xvfb, runs the
+//            dialog on the xcb platform and prints Xvfb's CPU beside the
 //            program's (offscreen, painting costs next to nothing; on an X
-//            server the pixels really move)
+//            server the pixels really move): a flood of flood-bytes (4 MiB
+//            by default here) from the devsim program in each display, with
+//            the program's CPU seconds per MiB, then (b)
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -330,29 +332,75 @@ public:
         device.stop();
     }
 
+    // The devsim program on a link of its own with `arguments`, its line
+    // named by TAVRIN_COM1; it starts sending on the first byte it receives.
+    // Its CPU is its own, so the figures below are this process alone.
+    struct Devsim {
+        QString dir;
+        QProcess process;
+        explicit Devsim(const QStringList& arguments)
+            : dir(QDir::tempPath() + "/tavrin-bench-" + QString::number(::getpid()))
+        {
+            QDir().mkpath(dir);
+            const QString link = dir + "/com1";
+            process.setProgram(QString::fromUtf8(DEVSIM_PROGRAM));
+            process.setArguments(QStringList{"--link", link, "--payload", "text", "--start", "byte"} + arguments);
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process.start();
+            if (!process.waitForStarted(10000) || !process.waitForReadyRead(10000)) {
+                std::fprintf(stderr, "devsim did not start\n");
+                std::exit(1);
+            }
+            process.readLine();  // the slave's path; the link names it
+            ::setenv("TAVRIN_COM1", link.toLocal8Bit().constData(), 1);
+        }
+        ~Devsim()
+        {
+            process.terminate();
+            process.waitForFinished(10000);
+            QDir(dir).removeRecursively();
+        }
+    };
+
+    // (a) on a real display: a flood of `bytes` from the devsim program,
+    // from the byte that starts it until the dialog has counted them all.
+    void floodFromDevsim(bool hex, std::uint64_t bytes)
+    {
+        Devsim devsim({"--flood", QString::number(bytes)});
+        openClean(hex, " on devsim");
+        IdleFor(500);
+        const double cpuBefore = CpuSeconds();
+        const double xvfbBefore = m_xvfb > 0 ? ProcessCpuSeconds(m_xvfb) : 0;
+        const auto start = Clock::now();
+        m_ui.setText(IDC_SEND_EDIT, "~");
+        m_ui.click(IDC_SEND_BUTTON);
+        const bool done = WaitUntil([&] { return m_dlg.RecvCount() >= static_cast<long long>(bytes); }, 600000);
+        const double wall = Seconds(Clock::now() - start);
+        const double cpu = CpuSeconds() - cpuBefore;
+        const double xvfb = m_xvfb > 0 ? ProcessCpuSeconds(m_xvfb) - xvfbBefore : 0;
+        const double mib = static_cast<double>(m_dlg.RecvCount()) / (1 << 20);
+        m_totalReceived += m_dlg.RecvCount();
+        std::printf("(a) %-11s flood %llu bytes from devsim: %s in %.2f s = %.0f bytes/s; program CPU %.2f s "
+                    "(%.3f s per MiB)",
+                    hex ? "hexadecimal" : "character", static_cast<unsigned long long>(bytes),
+                    done ? "received" : "NOT all received", wall, m_dlg.RecvCount() / wall, cpu, cpu / mib);
+        if (m_xvfb > 0)
+            std::printf(", Xvfb CPU %.2f s", xvfb);
+        std::printf("\n");
+        std::fflush(stdout);
+        closePort();
+        ProcessEventsFor(100);
+    }
+
     // (b): CPU of this process (and of the X server) while the port is open
     // on a quiet line (measured when `idle`), then while the devsim program
     // streams at `rate`.
     void steadyStream(bool hex, int seconds, int rate, bool idle)
     {
         const char* mode = hex ? "hexadecimal" : "character";
-        const QString dir = QDir::tempPath() + "/tavrin-bench-" + QString::number(::getpid());
-        QDir().mkpath(dir);
-        const QString link = dir + "/com1";
         const unsigned long long streamBytes =
             static_cast<unsigned long long>(rate) * static_cast<unsigned long long>(seconds + 5);
-        QProcess devsim;
-        devsim.setProgram(QString::fromUtf8(DEVSIM_PROGRAM));
-        devsim.setArguments({"--link", link, "--stream", QString::number(streamBytes), "--rate",
-                             QString::number(rate), "--payload", "text", "--start", "byte"});
-        devsim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        devsim.start();
-        if (!devsim.waitForStarted(10000) || !devsim.waitForReadyRead(10000)) {
-            std::fprintf(stderr, "devsim did not start\n");
-            std::exit(1);
-        }
-        devsim.readLine();  // the slave's path; the link names it
-        ::setenv("TAVRIN_COM1", link.toLocal8Bit().constData(), 1);
+        Devsim devsim({"--stream", QString::number(streamBytes), "--rate", QString::number(rate)});
 
         openClean(hex, " on devsim");
         if (idle) {
@@ -401,9 +449,6 @@ public:
 
         closePort();
         ProcessEventsFor(100);
-        devsim.terminate();
-        devsim.waitForFinished(10000);
-        QDir(dir).removeRecursively();
     }
 
     // (c): resident memory after `total` bytes received in all, against
@@ -462,6 +507,7 @@ std::optional<Args> ParseArgs(int argc, char** argv, int* status)
             args.pacedOnly = true;
         } else if (std::strcmp(argv[arg], "--xvfb") == 0) {
             args.pacedOnly = args.xvfb = true;
+            args.floodBytes = 4u << 20;
         } else {
             if (!help)
                 std::fprintf(stderr, "unknown option %s\n", argv[arg]);
@@ -518,6 +564,9 @@ int main(int argc, char** argv)
         std::printf("receive path, dialog on the %s platform%s, Qt %s\n", qPrintable(QGuiApplication::platformName()),
                     args.xvfb ? " under Xvfb" : "", qVersion());
         if (args.pacedOnly) {
+            if (args.xvfb)
+                for (bool hex : {false, true})
+                    bench.floodFromDevsim(hex, args.floodBytes);
             for (bool hex : {false, true})
                 for (int rate : {960, 3840})
                     bench.steadyStream(hex, args.cpuSeconds, rate, rate == 960);

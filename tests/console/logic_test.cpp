@@ -8,6 +8,7 @@
 #include "console/portsettings.h"
 #include "console/recvdisplay.h"
 #include "console/sendlogic.h"
+#include "console/texts.h"
 #include "tests/support/gbk.h"
 
 namespace {
@@ -98,6 +99,21 @@ TEST(CountTexts, StayExactPastThe32BitLimits)
         EXPECT_EQ(RecvCountText(row.count).bytes(), Gbk(std::string(" 接收：") + row.digits + " 字节"));
         EXPECT_EQ(SendCountText(row.count).bytes(), Gbk(std::string(" 发送：") + row.digits + " 字节"));
     }
+}
+
+// The received count's text kept from byte to byte reads as a fresh one at
+// every count: counting up through carries, jumps, a reset and large values.
+TEST(CountTexts, AKeptTextReadsAsAFreshOneAtEveryCount)
+{
+    CountTextCache kept(kTextRecvCountFormat);
+    std::vector<ByteCount> counts;
+    for (ByteCount n = 0; n <= 1100; ++n)
+        counts.push_back(n);
+    for (ByteCount n : {99999LL, 100000LL, 100001LL, 0LL, 1LL, 9LL, 10LL, 5LL, 4294967295LL, 4294967296LL,
+                        999999999999LL, 1000000000000LL, -1LL, 0LL, 7LL})
+        counts.push_back(n);
+    for (ByteCount n : counts)
+        ASSERT_EQ(std::string(kept.For(n)), RecvCountText(n).bytes()) << n;
 }
 
 } // namespace

@@ -71,6 +71,67 @@ TEST(MessageMap, DefaultAfterANestedSendProcessesTheHandlersOwnMessage)
     });
 }
 
+// Answers the fixture's byte message with a handler of its own.
+class CClaimDlg : public CTestDlg {
+protected:
+    afx_msg LRESULT OnOwnByte(WPARAM wParam, LPARAM) { return static_cast<LRESULT>(wParam) + 1000; }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CClaimDlg, CTestDlg)
+    ON_MESSAGE(WM_TEST_BYTE, &CClaimDlg::OnOwnByte)
+END_MESSAGE_MAP()
+
+// Each class's answer is its own, whichever class asked first: a derived
+// class's entry wins over its base's, and a class without one finds the base's.
+TEST(MessageMap, AClassAndItsBasesAnswerTheSameMessageEachWithItsOwnEntry)
+{
+    CTestDlg dlg;
+    dlg.Run([](CTestDlg& base) {
+        EXPECT_EQ(base.SendMessage(WM_TEST_BYTE, 1, 0), 2);
+        CClaimDlg claim;
+        claim.Run([&](CTestDlg& d) {
+            EXPECT_EQ(d.SendMessage(WM_TEST_BYTE, 1, 0), 1001);
+            EXPECT_EQ(base.SendMessage(WM_TEST_BYTE, 1, 0), 2);
+            EXPECT_EQ(d.SendMessage(WM_TEST_BYTE, 2, 0), 1002);
+            CRelayDlg relay;  // its own map holds WM_SETTEXT only
+            relay.Run([&](CTestDlg& r) { EXPECT_EQ(r.SendMessage(WM_TEST_BYTE, 3, 0), 4); });
+        });
+        EXPECT_EQ(base.m_bytes[0], (std::vector<WPARAM>{1, 1}));
+    });
+}
+
+// A handle names its window's slot and the slot's generation: once the window
+// is gone, its handle names nothing, even when a new window has its slot.
+TEST(WindowHandles, AGoneWindowsHandleNamesNothingWhileNewWindowsTakeItsSlot)
+{
+    std::vector<HWND> gone;
+    {
+        CTestDlg first;
+        first.Run([&](CTestDlg& d) {
+            gone = {d.m_hWnd, d.Item(IDC_GO), d.Item(IDC_MULTI), d.Item(IDC_LABEL)};
+        });
+    }
+    CTestDlg second;
+    second.Run([&](CTestDlg& d) {
+        const std::vector<HWND> now = {d.m_hWnd, d.Item(IDC_GO), d.Item(IDC_MULTI), d.Item(IDC_LABEL)};
+        const auto slot = [](HWND h) { return reinterpret_cast<uintptr_t>(h) & 0xFFFFFFFFu; };
+        bool reused = false;
+        for (HWND old : gone) {
+            EXPECT_FALSE(::IsWindow(old));
+            EXPECT_EQ(::SendMessageA(old, WM_GETTEXTLENGTH, 0, 0), 0);
+            EXPECT_EQ(AfxWidgetFromHandle(old), nullptr);
+            for (HWND h : now) {
+                EXPECT_NE(h, old);
+                reused = reused || slot(h) == slot(old);
+            }
+        }
+        EXPECT_TRUE(reused) << "no slot was taken again: the test proves nothing";
+        EXPECT_TRUE(::SetWindowTextA(now[1], "again"));
+        EXPECT_EQ(testsupport::WindowText(now[1]), "again");
+    });
+}
+
 std::vector<WPARAM> Values(size_t count)
 {
     std::vector<WPARAM> values(count);

@@ -219,6 +219,65 @@ TEST(TextEditDisplay, RepaintsOnlyTheLinesAChangeTouchedAndShowsWhatAFreshPaintS
     EXPECT_NE(edit.viewport()->grab().toImage(), unselected) << "the selection is painted";
 }
 
+// A CR at the end of the received text is a line break on screen at once; an
+// LF after it joins it. The count of lines a program asks for names the CR's
+// line once the byte after it is known, so CR LF counts once at every moment.
+// The line count follows deletions by the user and a clear as a fresh edit
+// of the same bytes counts, and the change signals reach a listener that
+// comes late.
+TEST(TextEditReceive, ALoneCrBreaksTheLineAtOnceAndTheLineCountFollowsEveryChange)
+{
+    TextEditWidget edit;
+    showAtEnd(edit, QString());
+    auto linesOf = [](const std::string& bytes) {
+        TextEditWidget fresh;
+        fresh.setFont(songFont());
+        fresh.resize(300, 200);
+        fresh.setBytes(bytes);
+        return std::pair{fresh.text(), fresh.lineCount()};
+    };
+    const struct {
+        std::string bytes;
+        const char* shown;
+        int lines, settled;
+    } steps[] = {
+        {"ab\r", "ab\n", 2, 1},     // quiet device: the break is shown already
+        {"\n", "ab\n", 2, 2},       // the LF joins it, in a burst of its own
+        {"c\r", "ab\nc\n", 3, 2},
+        {"d", "ab\nc\nd", 3, 3},   // a CR alone is a line break too
+        {"\r\r\n", "ab\nc\nd\n\n", 5, 5},
+    };
+    for (const auto& step : steps) {
+        receive(edit, step.bytes);
+        EXPECT_EQ(edit.text(), QString::fromLatin1(step.shown));
+        EXPECT_EQ(edit.lineCount(), step.lines) << step.shown;
+        EXPECT_EQ(edit.settledLineCount(), step.settled) << step.shown;
+    }
+    waitForFrame();
+    QCoreApplication::processEvents();
+    const QImage shown = edit.viewport()->grab().toImage();
+    TextEditWidget fresh;
+    showAtEnd(fresh, edit.text());
+    EXPECT_EQ(shown, fresh.viewport()->grab().toImage()) << "what is shown is what the text says";
+
+    QSignalSpy changed(&edit, &TextEditWidget::textChanged);
+    edit.setSelection(edit.length(), edit.length());
+    QTest::keyClick(&edit, Qt::Key_Backspace);  // the last line break, by the user
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(std::pair(edit.text(), edit.lineCount()), linesOf(edit.bytes()));
+    edit.editText(0, 3, QString());  // "ab" and its line break
+    EXPECT_EQ(std::pair(edit.text(), edit.lineCount()), linesOf(edit.bytes()));
+    receive(edit, "e\r");
+    EXPECT_EQ(std::pair(edit.text(), edit.lineCount()), linesOf(edit.bytes()));
+    edit.setBytes("");
+    EXPECT_EQ(edit.lineCount(), 1);
+    EXPECT_EQ(edit.settledLineCount(), 1);
+    receive(edit, "\r");
+    EXPECT_EQ(edit.lineCount(), 2);
+    EXPECT_EQ(edit.settledLineCount(), 1);
+    EXPECT_GE(changed.count(), 5);
+}
+
 // A change after a quiet spell is shown in the same turn of the event loop:
 // what a lone received byte or keystroke brings waits for no frame.
 TEST(FrameClockTest, AChangeAfterAQuietSpellIsRefreshedAtOnce)
