@@ -16,7 +16,8 @@
 
 namespace {
 
-const std::string kPath = "/home/u/.config/tavrin/ports.conf";
+// Only named in what is said of a line.
+const std::string kPath = "ports.conf";
 
 void CheckDevices(const platform::PortsFileEntries& entries, std::string_view text)
 {
