@@ -34,20 +34,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <csignal>
-#include <fcntl.h>
 #include <cstring>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "bench/support/boxes.h"
+#include "bench/support/process.h"
+#include "bench/support/xvfb.h"
 #include "console/tavrindlg.h"
 #include "console/texts.h"
 #include "framework/afxtest.h"
@@ -68,6 +65,9 @@ using Clock = std::chrono::steady_clock;
 using testsupport::ProcessEventsFor;
 using testsupport::Ui;
 using testsupport::WaitUntil;
+using benchsupport::CpuSeconds;
+using benchsupport::ProcessCpuSeconds;
+using benchsupport::ResidentKiB;
 
 double Seconds(Clock::duration d)
 {
@@ -81,47 +81,6 @@ void IdleFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-long VmRssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    if (getrusage(RUSAGE_SELF, &usage) != 0)
-        return -1;
-    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return sec(usage.ru_utime) + sec(usage.ru_stime);
-}
-
-// CPU seconds of another process (all its threads), -1 when unknown.
-double ProcessCpuSeconds(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t paren = text.rfind(')');
-    if (paren == std::string::npos)
-        return -1;
-    // After the command's closing parenthesis: state is field 3, utime 14, stime 15.
-    std::istringstream fields(text.substr(paren + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::strtoull(field.c_str(), nullptr, 10);
-        if (i == 15)
-            stime = std::strtoull(field.c_str(), nullptr, 10);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // Context switches of all this process's threads: each is a wake-up.
@@ -138,64 +97,6 @@ long long ContextSwitches()
     }
     return total;
 }
-
-// An X server of our own for the --xvfb mode; it goes when the bench ends.
-class Xvfb {
-public:
-    ~Xvfb()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    // Starts it and sets DISPLAY; false when it did not come up.
-    bool start()
-    {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            std::perror("pipe");
-            return false;
-        }
-        m_pid = ::fork();
-        if (m_pid < 0) {
-            std::perror("fork");
-            return false;
-        }
-        if (m_pid == 0) {
-            ::close(fds[0]);
-            // Its notes on displays other programs hold are no news here.
-            const int null = ::open("/dev/null", O_WRONLY);
-            if (null >= 0)
-                ::dup2(null, STDERR_FILENO);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                     static_cast<char*>(nullptr));
-            std::perror("Xvfb");
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        // Xvfb writes its display number once it accepts clients.
-        std::string number;
-        char c = 0;
-        ssize_t n = 0;
-        while ((n = ::read(fds[0], &c, 1)) == 1 && c != '\n')
-            number += c;
-        ::close(fds[0]);
-        if (number.empty()) {
-            std::fprintf(stderr, "Xvfb did not start (is the xvfb package installed?)\n");
-            return false;
-        }
-        ::setenv("DISPLAY", (":" + number).c_str(), 1);
-        return true;
-    }
-
-    pid_t pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-};
 
 class Bench {
 public:
@@ -457,8 +358,8 @@ public:
     {
         const std::uint64_t bytes = total > m_totalReceived ? total - m_totalReceived : 0;
         if (bytes == 0) {
-            std::printf("(c) VmRSS %ld KiB before, %ld KiB after %llu bytes: growth %.2f MiB\n", before, VmRssKiB(),
-                        static_cast<unsigned long long>(m_totalReceived), (VmRssKiB() - before) / 1024.0);
+            std::printf("(c) VmRSS %ld KiB before, %ld KiB after %llu bytes: growth %.2f MiB\n", before, ResidentKiB(),
+                        static_cast<unsigned long long>(m_totalReceived), (ResidentKiB() - before) / 1024.0);
             return;
         }
         devsim::DeviceSimulator device;
@@ -468,7 +369,7 @@ public:
         const double seconds = Seconds(Clock::now() - start);
         m_totalReceived += m_dlg.RecvCount();
         ProcessEventsFor(200);
-        const long after = VmRssKiB();
+        const long after = ResidentKiB();
         std::printf("(c) %s flood of the remaining %llu bytes %s in %.1f s (%.0f bytes/s)\n",
                     hex ? "hexadecimal" : "character", static_cast<unsigned long long>(bytes),
                     done ? "received" : "NOT all received", seconds, m_dlg.RecvCount() / seconds);
@@ -540,7 +441,7 @@ int main(int argc, char** argv)
         return status;
     const Args& args = *parsed;
 
-    Xvfb server;
+    benchsupport::Xvfb server;
     if (args.xvfb) {
         if (!server.start())
             return 1;
@@ -551,12 +452,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     AfxSetResources(&g_tavrinResources);
-    std::atomic<int> boxes{0};
-    AfxSetMessageBoxHook([&](HWND, const CString& text, const CString&, UINT) {
-        std::fprintf(stderr, "message box: %s\n", text.GetString());
-        ++boxes;
-        return IDOK;
-    });
+    const benchsupport::BoxAnswerer boxes;
 
     CTavrinDlg dlg;
     testsupport::RunDialog(dlg, [&](Ui& ui) {
@@ -572,9 +468,9 @@ int main(int argc, char** argv)
                     bench.steadyStream(hex, args.cpuSeconds, rate, rate == 960);
             return;
         }
-        const long rssAtStart = VmRssKiB();
+        const long rssAtStart = ResidentKiB();
         bench.flood(false, args.floodBytes);
-        const long rssBefore = VmRssKiB();
+        const long rssBefore = ResidentKiB();
         bench.startCounting();
         bench.flood(true, args.floodBytes);
         for (bool hex : {false, true})
@@ -583,8 +479,5 @@ int main(int argc, char** argv)
         bench.memory(true, args.memoryBytes, rssBefore);
         std::printf("(c) VmRSS %ld KiB at start, before any byte\n", rssAtStart);
     });
-    AfxSetMessageBoxHook(nullptr);
-    if (boxes > 0)
-        std::printf("%d message boxes were raised (see above)\n", boxes.load());
     return 0;
 }

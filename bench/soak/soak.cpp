@@ -31,6 +31,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/support/boxes.h"
 #include "bench/support/process.h"
 #include "bench/support/xvfb.h"
 #include "console/tavrindlg.h"
@@ -343,12 +344,7 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     QApplication app(argc, argv);
     AfxSetResources(&g_tavrinResources);
-    std::atomic<int> boxes{0};
-    AfxSetMessageBoxHook([&](HWND, const CString& text, const CString&, UINT) {
-        std::fprintf(stderr, "message box: %s\n", text.GetString());
-        ++boxes;
-        return IDOK;
-    });
+    const benchsupport::BoxAnswerer boxes;
 
     Device device(static_cast<std::uint64_t>(kRate) * 60 * static_cast<std::uint64_t>(*minutes));
     if (!device.start())
@@ -364,8 +360,5 @@ int main(int argc, char** argv)
         Soak soak(dlg, ui, device, server.pid(), *minutes);
         done = soak.run();
     });
-    AfxSetMessageBoxHook(nullptr);
-    if (boxes > 0)
-        std::printf("%d message boxes were raised (see above)\n", boxes.load());
     return done ? 0 : 1;
 }
