@@ -3,6 +3,9 @@
 // read timeouts.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 #include <unistd.h>
@@ -172,6 +175,65 @@ TEST_F(Port, PurgeEmptiesTheQueueAndAbortsWhatIsOutstanding)
     EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
     EXPECT_FALSE(PurgeComm(m_port, 0x10));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// A read of one byte leaves the bytes after it ready for the next reads:
+// they are counted as queued, come in order, and go with a purge made from
+// another thread.
+TEST_F(Port, BytesReadyAfterAReadAreCountedKeptInOrderAndPurged)
+{
+    const std::string bytes = Pattern(600);
+    m_line.Send(bytes);
+    ASSERT_TRUE(AwaitQueued(m_port, 600));
+    std::string got = ReadPort(m_port, 1);
+    EXPECT_EQ(InQueue(m_port), 599u);
+    for (int i = 0; i < 20; ++i)
+        got += ReadPort(m_port, 1);
+    got += ReadPort(m_port, 5);
+    EXPECT_EQ(got, bytes.substr(0, 26));
+    std::thread([&] { EXPECT_TRUE(PurgeComm(m_port, PURGE_RXCLEAR)); }).join();
+    EXPECT_EQ(InQueue(m_port), 0u);
+    m_line.Send("xyz");
+    ASSERT_TRUE(AwaitQueued(m_port, 3));
+    std::string after = ReadPort(m_port, 1);
+    after += ReadPort(m_port, 2);
+    EXPECT_EQ(after, "xyz") << "a purged byte came back";
+}
+
+// Two readers at once, each a byte at a time from what is queued, get every
+// byte once between them.
+TEST_F(Port, TwoReadersAtOnceTakeEachByteOnce)
+{
+    COMMTIMEOUTS now{MAXDWORD, 0, 0, 0, 0};  // a read returns at once with what is queued
+    ASSERT_TRUE(SetCommTimeouts(m_port, &now));
+    std::string many;
+    for (int i = 0; i < 20000; ++i)
+        many += static_cast<char>(i % 200);
+    std::thread sender([&] { m_line.Send(many); });  // more than the line holds
+    const bool queued = AwaitQueued(m_port, static_cast<DWORD>(many.size()));
+    sender.join();
+    ASSERT_TRUE(queued);
+    std::atomic<size_t> total{0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);  // a lost byte
+    auto reader = [&](std::vector<int>& counts) {
+        counts.assign(200, 0);
+        while (total.load() < many.size() && std::chrono::steady_clock::now() < deadline) {
+            char c = 0;
+            DWORD done = 0;
+            Overlapped ov;
+            if (ReadFile(m_port, &c, 1, &done, &ov) && done == 1) {
+                ++counts[static_cast<unsigned char>(c)];
+                ++total;
+            }
+        }
+    };
+    std::vector<int> first, second;
+    std::thread other(reader, std::ref(second));
+    reader(first);
+    other.join();
+    EXPECT_EQ(total.load(), many.size());
+    for (int c = 0; c < 200; ++c)
+        EXPECT_EQ(first[c] + second[c], 100) << "byte " << c;
 }
 
 TEST_F(Port, CloseAbortsOutstandingOperations)
