@@ -26,7 +26,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 
 #include <atomic>
@@ -43,6 +42,7 @@
 #include <unistd.h>
 
 #include "bench/support/boxes.h"
+#include "bench/support/devsim.h"
 #include "bench/support/process.h"
 #include "bench/support/xvfb.h"
 #include "console/tavrindlg.h"
@@ -52,10 +52,6 @@
 #include "tests/support/dialog.h"
 #include "tests/support/wait.h"
 #include "tools/devsim/devsim.h"
-
-#ifndef DEVSIM_PROGRAM
-#error "DEVSIM_PROGRAM must name the devsim program"
-#endif
 
 namespace {
 
@@ -233,41 +229,20 @@ public:
         device.stop();
     }
 
-    // The devsim program on a link of its own with `arguments`, its line
-    // named by TAVRIN_COM1; it starts sending on the first byte it receives.
-    // Its CPU is its own, so the figures below are this process alone.
-    struct Devsim {
-        QString dir;
-        QProcess process;
-        explicit Devsim(const QStringList& arguments)
-            : dir(QDir::tempPath() + "/tavrin-bench-" + QString::number(::getpid()))
-        {
-            QDir().mkpath(dir);
-            const QString link = dir + "/com1";
-            process.setProgram(QString::fromUtf8(DEVSIM_PROGRAM));
-            process.setArguments(QStringList{"--link", link, "--payload", "text", "--start", "byte"} + arguments);
-            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            process.start();
-            if (!process.waitForStarted(10000) || !process.waitForReadyRead(10000)) {
-                std::fprintf(stderr, "devsim did not start\n");
-                std::exit(1);
-            }
-            process.readLine();  // the slave's path; the link names it
-            ::setenv("TAVRIN_COM1", link.toLocal8Bit().constData(), 1);
-        }
-        ~Devsim()
-        {
-            process.terminate();
-            process.waitForFinished(10000);
-            QDir(dir).removeRecursively();
-        }
-    };
+    // The devsim program with `arguments` (bench/support/devsim.h); the
+    // bench cannot go on without it.
+    static void StartDevsim(benchsupport::DevsimProcess& devsim, const QStringList& arguments)
+    {
+        if (!devsim.start(arguments))
+            std::exit(1);
+    }
 
     // (a) on a real display: a flood of `bytes` from the devsim program,
     // from the byte that starts it until the dialog has counted them all.
     void floodFromDevsim(bool hex, std::uint64_t bytes)
     {
-        Devsim devsim({"--flood", QString::number(bytes)});
+        benchsupport::DevsimProcess devsim;
+        StartDevsim(devsim, {"--flood", QString::number(bytes)});
         openClean(hex, " on devsim");
         IdleFor(500);
         const double cpuBefore = CpuSeconds();
@@ -301,7 +276,8 @@ public:
         const char* mode = hex ? "hexadecimal" : "character";
         const unsigned long long streamBytes =
             static_cast<unsigned long long>(rate) * static_cast<unsigned long long>(seconds + 5);
-        Devsim devsim({"--stream", QString::number(streamBytes), "--rate", QString::number(rate)});
+        benchsupport::DevsimProcess devsim;
+        StartDevsim(devsim, {"--stream", QString::number(streamBytes), "--rate", QString::number(rate)});
 
         openClean(hex, " on devsim");
         if (idle) {

@@ -13,9 +13,7 @@
 //
 // Usage: bench_soak [MINUTES]     MINUTES defaults to 60
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,6 +30,7 @@
 #include <vector>
 
 #include "bench/support/boxes.h"
+#include "bench/support/devsim.h"
 #include "bench/support/process.h"
 #include "bench/support/xvfb.h"
 #include "console/tavrindlg.h"
@@ -39,10 +38,6 @@
 #include "framework/afxtest.h"
 #include "res/resource.h"
 #include "tests/support/dialog.h"
-
-#ifndef DEVSIM_PROGRAM
-#error "DEVSIM_PROGRAM must name the devsim program"
-#endif
 
 namespace {
 
@@ -76,44 +71,17 @@ struct DeviceCounts {
     std::uint64_t sent = 0;
 };
 
-// The devsim program streaming `bytes` once it receives its first byte, on a
-// link under $TMPDIR; asked for its counts on its standard input.
+// The devsim program streaming `bytes` once it receives its first byte;
+// asked for its counts on its standard input.
 class Device {
 public:
-    explicit Device(std::uint64_t bytes)
-        : m_dir(QDir::tempPath() + "/tavrin-soak-" + QString::number(::getpid())), m_bytes(bytes)
-    {
-    }
-    ~Device()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.closeWriteChannel();  // devsim ends when its input does
-            if (!m_process.waitForFinished(10000))
-                m_process.kill();
-        }
-        QDir(m_dir).removeRecursively();
-    }
+    explicit Device(std::uint64_t bytes) : m_bytes(bytes) {}
 
     // Starts it and points COM1 at it; false, said on standard error, when it
     // did not come up.
     bool start()
     {
-        if (!QDir().mkpath(m_dir)) {
-            std::fprintf(stderr, "cannot make %s\n", qPrintable(m_dir));
-            return false;
-        }
-        const QString link = m_dir + "/com1";
-        m_process.setProgram(QString::fromUtf8(DEVSIM_PROGRAM));
-        m_process.setArguments({"--link", link, "--stream", QString::number(m_bytes), "--rate",
-                                QString::number(kRate), "--payload", "text", "--start", "byte", "--stdin"});
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000) || !readLine()) {
-            std::fprintf(stderr, "devsim did not start\n");
-            return false;
-        }
-        ::setenv("TAVRIN_COM1", link.toLocal8Bit().constData(), 1);
-        return true;
+        return m_devsim.start({"--stream", QString::number(m_bytes), "--rate", QString::number(kRate), "--stdin"});
     }
 
     std::uint64_t streamBytes() const { return m_bytes; }
@@ -122,8 +90,8 @@ public:
     // it does not answer.
     std::optional<DeviceCounts> counts()
     {
-        m_process.write("counts\n");
-        const std::optional<std::string> line = readLine();
+        m_devsim.process().write("counts\n");
+        const std::optional<std::string> line = m_devsim.readLine();
         DeviceCounts counts;
         unsigned long long received = 0;
         unsigned long long sent = 0;
@@ -137,27 +105,8 @@ public:
     }
 
 private:
-    // The next line of its output, waited for with the event loop running
-    // (the dialog keeps serving its port meanwhile).
-    std::optional<std::string> readLine()
-    {
-        QEventLoop loop;
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
-        QObject::connect(&m_process, &QProcess::finished, &loop, &QEventLoop::quit);
-        guard.start(10000);
-        while (!m_process.canReadLine() && guard.isActive() && m_process.state() == QProcess::Running)
-            loop.exec();
-        if (!m_process.canReadLine())
-            return std::nullopt;
-        return m_process.readLine().trimmed().toStdString();
-    }
-
-    QString m_dir;
     std::uint64_t m_bytes;
-    QProcess m_process;
+    benchsupport::DevsimProcess m_devsim;
 };
 
 // One minute's figures.
