@@ -52,6 +52,13 @@ public:
 
     // The entry for a message (for WM_COMMAND: with its code and id), or nullptr.
     static const AFX_MSGMAP_ENTRY* AfxFindMessageEntry(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID);
+    // The map of this object's most derived class.
+    const AFX_MSGMAP* MessageMap() const { return GetMessageMap(); }
+    // The entry for a message in this object's map and its bases', or nullptr.
+    const AFX_MSGMAP_ENTRY* FindMessageEntry(UINT nMessage, UINT nCode = 0, UINT nID = 0) const
+    {
+        return AfxFindMessageEntry(GetMessageMap(), nMessage, nCode, nID);
+    }
 
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();

@@ -257,11 +257,13 @@ public:
     BOOL DestroyWindow();
 
     // Message processing: the message map first, then DefWindowProc, the
-    // window's default processing.
-    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
-    virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    // window's default processing. A class changes what its window does
+    // through its map and OnCommand, not by replacing these: a message the
+    // map does not name goes to the default processing directly.
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
-    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // Default processing of the message being handled.
     LRESULT Default();
 

@@ -101,30 +101,55 @@ WndImpl* lookupWidget(const QWidget* widget)
 // --- Dispatch ----------------------------------------------------------------
 
 namespace {
-struct CurrentMessage {
-    HWND hwnd = nullptr;
-    UINT msg = 0;
-    WPARAM wParam = 0;
-    LPARAM lParam = 0;
+// The message a handler is running for, innermost first: what CWnd::Default
+// processes. Each frame lives on the stack of the dispatch that made it.
+struct HandlerFrame {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+    const HandlerFrame* outer;
 };
-thread_local CurrentMessage t_current;
+thread_local const HandlerFrame* t_handlerFrame = nullptr;
+
+class EnterHandler {
+public:
+    EnterHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+        : m_frame{hwnd, msg, wParam, lParam, t_handlerFrame}
+    {
+        t_handlerFrame = &m_frame;
+    }
+    ~EnterHandler() { t_handlerFrame = m_frame.outer; }
+    EnterHandler(const EnterHandler&) = delete;
+    EnterHandler& operator=(const EnterHandler&) = delete;
+
+private:
+    HandlerFrame m_frame;
+};
 }  // namespace
 
-LRESULT dispatch(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT dispatchToWrapper(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    const CurrentMessage saved = t_current;
-    t_current = {wnd->hwnd(), msg, wParam, lParam};
-    const LRESULT result = wnd->m_permanent ? wnd->m_permanent->WindowProc(msg, wParam, lParam)
-                                            : wnd->classProc(msg, wParam, lParam);
-    t_current = saved;
-    return result;
+    const EnterHandler frame(wnd->hwnd(), msg, wParam, lParam);
+    return wnd->m_permanent->WindowProc(msg, wParam, lParam);
+}
+
+std::uint64_t messageMapSummary(const AFX_MSGMAP* map)
+{
+    std::uint64_t bits = 0;
+    for (; map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr)
+        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->pfn; ++e)
+            if (e->nMessage != WM_COMMAND)
+                bits |= messageBit(e->nMessage);
+    return bits;
 }
 
 LRESULT defaultForCurrent(CWnd* wnd)
 {
-    if (t_current.hwnd != wnd->m_hWnd)
+    const HandlerFrame* frame = t_handlerFrame;
+    if (!frame || frame->hwnd != wnd->m_hWnd)
         return 0;  // not inside a handler of this window
-    return wnd->DefWindowProc(t_current.msg, t_current.wParam, t_current.lParam);
+    return wnd->DefWindowProc(frame->msg, frame->wParam, frame->lParam);
 }
 
 void notifyParent(WndImpl* control, UINT code)

@@ -236,7 +236,7 @@ const AFX_MSGMAP_ENTRY* CCmdTarget::AfxFindMessageEntry(const AFX_MSGMAP* map, U
 
 BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode)
 {
-    const AFX_MSGMAP_ENTRY* e = AfxFindMessageEntry(GetMessageMap(), WM_COMMAND, static_cast<UINT>(nCode), nID);
+    const AFX_MSGMAP_ENTRY* e = FindMessageEntry(WM_COMMAND, static_cast<UINT>(nCode), nID);
     if (!e)
         return FALSE;
     e->pfn(this, 0, 0);
@@ -356,7 +356,7 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
         *pResult = 0;
         return TRUE;
     }
-    const AFX_MSGMAP_ENTRY* e = AfxFindMessageEntry(GetMessageMap(), message, 0, 0);
+    const AFX_MSGMAP_ENTRY* e = FindMessageEntry(message);
     if (!e)
         return FALSE;
     *pResult = e->pfn(this, wParam, lParam);

@@ -59,6 +59,9 @@ public:
     // The program's attached wrapper, or the framework's own.
     CWnd* wrapper();
     CWnd* m_permanent = nullptr;
+    // Whether the attached wrapper's map has an entry for the message; for
+    // WM_COMMAND, whether there is a wrapper (its OnCommand decides).
+    bool wrapperHandles(UINT msg);
 
     // Context of every signal connection of this window: they die with it.
     QObject m_context;
@@ -85,7 +88,34 @@ private:
     int m_id;
     std::unique_ptr<CWnd> m_temporary;
     std::vector<std::unique_ptr<WndImpl>> m_children;
+    // The summary (messageMapSummary) of the wrapper's map, and of which map.
+    const AFX_MSGMAP* m_summarisedMap = nullptr;
+    std::uint64_t m_mapSummary = 0;
 };
+
+// Which messages other than WM_COMMAND a map and its bases may name: one bit
+// of 64 per message number. A message whose bit is clear has no entry, so the
+// many messages a control gets for its own requests (a selection, a text, a
+// check) are answered without a search. A map never changes.
+inline std::uint64_t messageBit(UINT msg)
+{
+    return std::uint64_t{1} << (static_cast<std::uint32_t>(msg * 0x9E3779B1u) >> 26);
+}
+std::uint64_t messageMapSummary(const AFX_MSGMAP* map);
+
+inline bool WndImpl::wrapperHandles(UINT msg)
+{
+    if (!m_permanent)
+        return false;
+    if (msg == WM_COMMAND)
+        return true;
+    const AFX_MSGMAP* map = m_permanent->MessageMap();
+    if (map != m_summarisedMap) {
+        m_mapSummary = messageMapSummary(map);
+        m_summarisedMap = map;
+    }
+    return (m_mapSummary & messageBit(msg)) && m_permanent->FindMessageEntry(msg);
+}
 
 // The thread that owns every window: the QApplication's. Asked with every
 // message; for the GUI thread it is one comparison (messages.cpp).
@@ -140,8 +170,14 @@ WndImpl* lookupWidget(const QWidget* widget);
 void destroyWindow(WndImpl* wnd, bool deleteNow);
 
 // Runs a message through the window's wrapper (message map, then default
-// processing) on the GUI thread.
-LRESULT dispatch(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// processing) on the GUI thread. A message the wrapper does not handle goes
+// to the class's processing directly, as CWnd::WindowProc would send it.
+LRESULT dispatchToWrapper(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+inline LRESULT dispatch(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return wnd->wrapperHandles(msg) ? dispatchToWrapper(wnd, msg, wParam, lParam)
+                                    : wnd->classProc(msg, wParam, lParam);
+}
 // A control's notification to its parent: WM_COMMAND with the id and code.
 void notifyParent(WndImpl* control, UINT code);
 // CWnd::Default: the default processing of the message the window is handling.

@@ -101,6 +101,61 @@ TEST(MessageMap, AClassAndItsBasesAnswerTheSameMessageEachWithItsOwnEntry)
     });
 }
 
+// An edit whose wrapper answers the edit's own replace requests in its map,
+// then lets the edit do them.
+class CWatchedEdit : public CEdit {
+public:
+    int m_replaces = 0;
+
+protected:
+    afx_msg LRESULT OnReplaceSel(WPARAM, LPARAM)
+    {
+        ++m_replaces;
+        return Default();
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CWatchedEdit, CEdit)
+    ON_MESSAGE(EM_REPLACESEL, &CWatchedEdit::OnReplaceSel)
+END_MESSAGE_MAP()
+
+class CWatchDlg : public CTestDlg {
+public:
+    CWatchedEdit m_edit;
+    void DoDataExchange(CDataExchange* pDX) override
+    {
+        CTestDlg::DoDataExchange(pDX);
+        DDX_Control(pDX, IDC_MULTI, m_edit);
+    }
+};
+
+// A control's own requests reach its wrapper's map where the map names them,
+// and the control's processing otherwise, with or without such a wrapper.
+TEST(MessageMap, AControlsRequestsReachItsWrappersMapOnlyWhereTheMapNamesThem)
+{
+    CWatchDlg dlg;
+    dlg.Run([](CTestDlg& base) {
+        CWatchedEdit& edit = static_cast<CWatchDlg&>(base).m_edit;
+        edit.ReplaceSel("ab");
+        edit.SetSel(0, 1);
+        edit.ReplaceSel("x");
+        EXPECT_EQ(edit.m_replaces, 2);
+        EXPECT_EQ(testsupport::WindowText(edit.m_hWnd), "xb");
+        EXPECT_EQ(edit.GetWindowTextLength(), 2);
+        int start = -1, end = -1;
+        edit.GetSel(start, end);
+        EXPECT_EQ(start, 1);
+        EXPECT_EQ(end, 1);
+        CEdit plain;  // the same requests on an edit without a map of its own
+        plain.m_hWnd = base.Item(IDC_LINE);
+        plain.ReplaceSel("cd");
+        EXPECT_EQ(testsupport::WindowText(plain.m_hWnd), "cd");
+        EXPECT_EQ(edit.m_replaces, 2);
+        plain.m_hWnd = nullptr;
+    });
+}
+
 // A handle names its window's slot and the slot's generation: once the window
 // is gone, its handle names nothing, even when a new window has its slot.
 TEST(WindowHandles, AGoneWindowsHandleNamesNothingWhileNewWindowsTakeItsSlot)
