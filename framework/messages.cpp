@@ -134,16 +134,6 @@ LRESULT dispatchToWrapper(WndImpl* wnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return wnd->m_permanent->WindowProc(msg, wParam, lParam);
 }
 
-std::uint64_t messageMapSummary(const AFX_MSGMAP* map)
-{
-    std::uint64_t bits = 0;
-    for (; map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr)
-        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->pfn; ++e)
-            if (e->nMessage != WM_COMMAND)
-                bits |= messageBit(e->nMessage);
-    return bits;
-}
-
 LRESULT defaultForCurrent(CWnd* wnd)
 {
     const HandlerFrame* frame = t_handlerFrame;

@@ -187,9 +187,14 @@ const AFX_MSGMAP* CCmdTarget::GetMessageMap() const { return GetThisMessageMap()
 
 namespace {
 
+const AFX_MSGMAP* baseMap(const AFX_MSGMAP* map)
+{
+    return map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr;
+}
+
 const AFX_MSGMAP_ENTRY* searchMessageMaps(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
 {
-    for (; map; map = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr) {
+    for (; map; map = baseMap(map)) {
         for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->pfn; ++e) {
             if (e->nMessage != nMessage)
                 continue;
@@ -223,6 +228,16 @@ size_t mapCacheSlot(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
 }
 
 }  // namespace
+
+std::uint64_t afx::messageMapSummary(const AFX_MSGMAP* map)
+{
+    std::uint64_t bits = 0;
+    for (; map; map = baseMap(map))
+        for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->pfn; ++e)
+            if (e->nMessage != WM_COMMAND)
+                bits |= messageBit(e->nMessage);
+    return bits;
+}
 
 const AFX_MSGMAP_ENTRY* CCmdTarget::AfxFindMessageEntry(const AFX_MSGMAP* map, UINT nMessage, UINT nCode, UINT nID)
 {

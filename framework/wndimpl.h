@@ -101,7 +101,7 @@ inline std::uint64_t messageBit(UINT msg)
 {
     return std::uint64_t{1} << (static_cast<std::uint32_t>(msg * 0x9E3779B1u) >> 26);
 }
-std::uint64_t messageMapSummary(const AFX_MSGMAP* map);
+std::uint64_t messageMapSummary(const AFX_MSGMAP* map);  // wnd.cpp, beside the search
 
 inline bool WndImpl::wrapperHandles(UINT msg)
 {
