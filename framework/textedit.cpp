@@ -357,7 +357,6 @@ int TextEditWidget::posAtPoint(const QPoint& point, bool* atLineEnd) const
 
 void TextEditWidget::setBytes(std::string_view bytes)
 {
-    markSelection();
     replaceBytes(0, m_model.byteLength(), bytes);
     m_anchor = m_caret = 0;
     m_caretAtLineEnd = false;
@@ -400,7 +399,6 @@ void TextEditWidget::replaceByteSelection(std::string_view bytes)
     const auto [start, end] = byteSelection();
     if (start == end && bytes.empty())
         return;
-    markSelection();
     replaceBytes(start, end, bytes);
     const size_t caret = start + bytes.size();
     m_anchor = m_caret = m_model.charAt(caret);
@@ -409,7 +407,6 @@ void TextEditWidget::replaceByteSelection(std::string_view bytes)
     m_goalX = -1;
     m_caretShown = true;
     m_scrollToCaret = true;
-    markSelection();
     scheduleRefresh();
     if (m_changedHeard)
         emit textChanged();
@@ -445,13 +442,11 @@ int TextEditWidget::wrapWidth() const
 void TextEditWidget::setSelection(int start, int end)
 {
     const int size = length();
-    markSelection();
     m_anchor = std::clamp(start, 0, size);
     m_caret = std::clamp(end, 0, size);
     m_caretAtLineEnd = false;
     m_goalX = -1;
     m_caretShown = true;
-    markSelection();
     scheduleRefresh();
 }
 
@@ -478,7 +473,6 @@ void TextEditWidget::replaceSelection(const QString& text)
         return;
     const std::string bytes = AfxBytesFromQString(text);
     const size_t from = m_model.byteAt(start);
-    markSelection();
     replaceBytes(from, m_model.byteAt(end), bytes);
     m_anchor = m_caret = m_model.charAt(from + bytes.size());
     m_caretAtLineEnd = false;
@@ -494,7 +488,6 @@ void TextEditWidget::editText(int start, int end, const QString& text)
 {
     if (m_readOnly)
         return;
-    markSelection();
     m_anchor = std::clamp(start, 0, length());
     m_caret = std::clamp(end, 0, length());
     userReplace(normaliseLineBreaks(text));
@@ -618,16 +611,16 @@ void TextEditWidget::markLines(int first, int last)
     m_dirtyLast = std::max(m_dirtyLast, last);
 }
 
-// The lines of the selection (and of the caret), to repaint once it moves.
-void TextEditWidget::markSelection()
+// The lines the selection (and the caret) covers, as it would be painted now.
+std::pair<int, int> TextEditWidget::selectionLines() const
 {
     if (m_layout.lineCount() == 0)
-        return;
+        return {0, -1};
     const int first = m_layout.lineOf(std::min(selectionStart(), length()), false);
     const int last = m_anchor == m_caret && !m_caretAtLineEnd
         ? first
         : m_layout.lineOf(std::min(selectionEnd(), length()), m_caretAtLineEnd);
-    markLines(std::max(0, std::min(first, last) - (m_caretAtLineEnd ? 1 : 0)), std::max(first, last));
+    return {std::max(0, std::min(first, last) - (m_caretAtLineEnd ? 1 : 0)), std::max(first, last)};
 }
 
 void TextEditWidget::scheduleRefresh()
@@ -640,6 +633,15 @@ void TextEditWidget::refresh()
 {
     applyPendingView();
     QWidget* view = viewport();
+    // The selection is repainted where it was shown and where it is now,
+    // however often it moved in between. A line keeps its number unless a
+    // change marked it (and every line after it, when the count changed).
+    const auto [selFirst, selLast] = selectionLines();
+    if (m_paintedSelection.second >= m_paintedSelection.first)
+        markLines(m_paintedSelection.first, m_paintedSelection.second);
+    if (selLast >= selFirst)
+        markLines(selFirst, selLast);
+    m_paintedSelection = {selFirst, selLast};
     if (m_dirtyLast >= m_dirtyFirst) {
         const int visibleLast = m_topLine + visibleLines();
         const int first = std::max(m_dirtyFirst, m_topLine);
@@ -751,6 +753,13 @@ TextEditWidget::ShapedLine& TextEditWidget::shaped(int line)
 void TextEditWidget::paintEvent(QPaintEvent* event)
 {
     ensureLayout();
+    // Painted outside a refresh too (exposed): where the selection may show.
+    const auto [selFirst, selLast] = selectionLines();
+    if (selLast >= selFirst) {
+        m_paintedSelection = m_paintedSelection.second < m_paintedSelection.first
+            ? std::pair{selFirst, selLast}
+            : std::pair{std::min(m_paintedSelection.first, selFirst), std::max(m_paintedSelection.second, selLast)};
+    }
     QPainter painter(viewport());
     const QRegion region = event->region();
     const QPalette pal = palette();  // in the colour group of the widget's state
@@ -905,7 +914,6 @@ void TextEditWidget::focusInEvent(QFocusEvent* event)
     restartBlink();
     QAbstractScrollArea::focusInEvent(event);
     update();
-    markSelection();
     refresh();
 }
 
@@ -916,7 +924,6 @@ void TextEditWidget::focusOutEvent(QFocusEvent* event)
     m_dragging = false;
     QAbstractScrollArea::focusOutEvent(event);
     update();
-    markSelection();
     viewport()->update(m_shownCaret);
     refresh();
 }
@@ -924,14 +931,12 @@ void TextEditWidget::focusOutEvent(QFocusEvent* event)
 void TextEditWidget::moveCaret(int pos, bool select, bool atLineEnd)
 {
     pos = std::clamp(pos, 0, length());
-    markSelection();
     if (!select)
         m_anchor = pos;
     m_caret = pos;
     m_caretAtLineEnd = atLineEnd;
     m_goalX = -1;  // Up and Down set it again after moving
     m_scrollToCaret = true;
-    markSelection();
     restartBlink();
     scheduleRefresh();
 }
@@ -977,7 +982,6 @@ void TextEditWidget::userReplace(const QString& text)
         return;
     const std::string bytes = AfxBytesFromQString(text);
     const size_t from = m_model.byteAt(start);
-    markSelection();
     replaceBytes(from, m_model.byteAt(end), bytes);
     m_anchor = m_caret = m_model.charAt(from + bytes.size());
     m_caretAtLineEnd = false;

@@ -210,7 +210,7 @@ private:
     QRect caretRect() const;
     QRect rowsRect(int firstLine, int lastLine) const;
     void markLines(int first, int last);
-    void markSelection();
+    std::pair<int, int> selectionLines() const;
     void scheduleRefresh();
     void refresh();
     void restartBlink();
@@ -268,6 +268,7 @@ private:
     bool m_syncingScrollBar = false;
     int m_dirtyFirst = 0;    // lines to repaint at the next refresh
     int m_dirtyLast = -1;
+    std::pair<int, int> m_paintedSelection{0, -1};  // lines the selection may show on
     QRect m_shownCaret;      // where the caret was drawn
     FrameRequest m_frame{this, [this] { refresh(); }};
     QTimer m_blinkTimer{this};

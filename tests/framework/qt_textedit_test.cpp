@@ -217,6 +217,16 @@ TEST(TextEditDisplay, RepaintsOnlyTheLinesAChangeTouchedAndShowsWhatAFreshPaintS
     edit.setSelection(edit.length() - 4, edit.length());
     edit.firstVisibleLine();
     EXPECT_NE(edit.viewport()->grab().toImage(), unselected) << "the selection is painted";
+
+    // A selection shown, then moved twice before the next frame, leaves no
+    // trace on the lines it was shown on or passed through.
+    edit.setSelection(edit.length() - 40, edit.length() - 30);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Quiet(edit, recorder); }));
+    ASSERT_NE(onScreen(edit), onScreen(fresh));
+    edit.setSelection(edit.length() - 12, edit.length() - 9);
+    edit.setSelection(edit.length(), edit.length());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Quiet(edit, recorder); }));
+    EXPECT_EQ(onScreen(edit), onScreen(fresh)) << "the old selections are painted over";
 }
 
 // A CR at the end of the received text is a line break on screen at once; an
