@@ -217,7 +217,10 @@ public:
     // that fits the control). nullptr for a dead handle.
     static CWnd* FromHandle(HWND hWnd);
 
-    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return ::SendMessageA(m_hWnd, msg, wParam, lParam);
+    }
 
     void SetWindowText(LPCSTR text);
     void GetWindowText(CString& text) const;

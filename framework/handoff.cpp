@@ -319,16 +319,24 @@ void wakeGuiThread()
 
 using namespace afx;
 
-LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+namespace {
+// Kept apart so that the GUI thread's path, taken by every message a
+// handler sends, needs no room for a record.
+[[gnu::noinline]] LRESULT sendFromOtherThread(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (isGuiThread()) {
-        WndImpl* wnd = detail::windowInSlot(hWnd);
-        return wnd ? dispatch(wnd, msg, wParam, lParam) : 0;
-    }
     if (!isLiveHandle(hWnd))
         return 0;
     Record r{.hwnd = hWnd, .msg = msg, .wParam = wParam, .lParam = lParam};
     return handOver(r);
+}
+}  // namespace
+
+LRESULT SendMessageA(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (!isGuiThread())
+        return sendFromOtherThread(hWnd, msg, wParam, lParam);
+    WndImpl* wnd = detail::windowInSlot(hWnd);
+    return wnd ? dispatch(wnd, msg, wParam, lParam) : 0;
 }
 
 LRESULT AfxSendMessageSeries(HWND hWnd, const AFX_SERIES_MSG* msgs, size_t count)

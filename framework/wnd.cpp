@@ -282,11 +282,6 @@ CWnd* CWnd::FromHandle(HWND hWnd)
     return wnd ? wnd->wrapper() : nullptr;
 }
 
-LRESULT CWnd::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) const
-{
-    return ::SendMessageA(m_hWnd, msg, wParam, lParam);
-}
-
 void CWnd::SetWindowText(LPCSTR text) { ::SetWindowTextA(m_hWnd, text); }
 
 void CWnd::GetWindowText(CString& text) const
