@@ -229,11 +229,10 @@ void TextEditWidget::listenersChanged()
 // ---------------------------------------------------------------------------
 // Layout
 
-bool TextEditWidget::updateLayoutInputs()
+// Out of line: ensureLayout, asked with every change and count, only checks.
+[[gnu::noinline]] bool TextEditWidget::updateLayoutInputs()
 {
     const Geometry geometry{width(), frameWidth(), verticalScrollBarPolicy()};
-    if (geometry == m_geometry && !m_fontDirty)
-        return false;
     const bool fontChanged = m_fontDirty;
     if (m_fontDirty) {
         m_layoutFont = font();
@@ -267,6 +266,8 @@ void TextEditWidget::ensureLayout()
 {
     // A hidden widget gets no resize events, yet its lines must be counted
     // at its current width: compare the inputs on every use instead.
+    if (!m_fontDirty && Geometry{width(), frameWidth(), verticalScrollBarPolicy()} == m_geometry)
+        return;
     if (!updateLayoutInputs())
         return;
     m_layout.reset(m_model.chars(), m_metric, m_wrapWidth);
