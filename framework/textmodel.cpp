@@ -135,7 +135,14 @@ TextModel::Change TextModel::appendSettled(std::string_view bytes)
     const std::string_view all(m_bytes);
     size_t pos = m_decodedEnd;
     char16_t c = 0;
-    for (size_t n; (n = AfxDecodeChar(all.substr(pos), false, &c)) != 0; pos += n) {
+    for (size_t n; pos < all.size(); pos += n) {
+        // Printable ASCII and LF stand for themselves.
+        if (const auto b = static_cast<unsigned char>(all[pos]); (b >= 0x20 && b < 0x7F) || b == '\n') {
+            c = b;
+            n = 1;
+        } else if ((n = AfxDecodeChar(all.substr(pos), false, &c)) == 0) {
+            break;
+        }
         m_chars.push_back(c);
         m_starts.push_back(static_cast<std::uint32_t>(pos));
     }
