@@ -14,7 +14,11 @@
 //       is this process alone;
 //   (c) resident memory (VmRSS) once the program is warm (after the first
 //       flood of (a)) and after 10 MiB more in all: the rest of (a), (b), and
-//       a hexadecimal flood of what remains.
+//       a hexadecimal flood of what remains;
+//   (d) the dialog's handler alone: text lines sent to it as WM_PORT_RXCHAR
+//       on the window thread, in 4 KiB series with the event loop (frames)
+//       between them, and the window thread's CPU per byte: what a flood
+//       costs without the port, the engine and the device.
 // Usage: bench_receive [--paced | --xvfb] [flood-bytes [cpu-seconds [memory-bytes]]]
 //   --paced  (b) only, offscreen
 //   --xvfb   on a real X server: the bench starts its own Xvfb, runs the
@@ -22,7 +26,7 @@
 //            program's (offscreen, painting costs next to nothing; on an X
 //            server the pixels really move): a flood of flood-bytes (4 MiB
 //            by default here) from the devsim program in each display, with
-//            the program's CPU seconds per MiB, then (b)
+//            the program's CPU seconds per MiB, then (d) and (b)
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -38,6 +42,7 @@
 #include <optional>
 #include <string>
 #include <cstring>
+#include <ctime>
 #include <thread>
 #include <unistd.h>
 
@@ -64,6 +69,16 @@ using testsupport::WaitUntil;
 using benchsupport::CpuSeconds;
 using benchsupport::ProcessCpuSeconds;
 using benchsupport::ResidentKiB;
+
+double ThreadCpuSeconds()
+{
+    timespec ts{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) {
+        std::perror("clock_gettime");
+        std::exit(1);
+    }
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 
 double Seconds(Clock::duration d)
 {
@@ -132,14 +147,20 @@ public:
     // what TAVRIN_COM1 names now; `where` tells which device in the failure.
     void openClean(bool hex, const char* where)
     {
-        m_ui.click(IDC_CLEAR_BUTTON);
-        m_ui.click(IDC_RESET_RECV_BUTTON);
-        if (m_ui.checked(IDC_HEX_DISPLAY_CHECK) != hex)
-            m_ui.click(IDC_HEX_DISPLAY_CHECK);
+        cleanArea(hex);
         if (!openPort()) {
             std::fprintf(stderr, "the port did not open%s\n", where);
             std::exit(1);
         }
+    }
+
+    // An empty receive area and count, in the display asked for.
+    void cleanArea(bool hex)
+    {
+        m_ui.click(IDC_CLEAR_BUTTON);
+        m_ui.click(IDC_RESET_RECV_BUTTON);
+        if (m_ui.checked(IDC_HEX_DISPLAY_CHECK) != hex)
+            m_ui.click(IDC_HEX_DISPLAY_CHECK);
     }
 
     // Starts `device` to send `bytes` of text once it receives a byte, and
@@ -357,6 +378,31 @@ public:
         device.stop();
     }
 
+    // (d): `bytes` of 78-character text lines ending in CR LF handed to the
+    // handler as the engine would, without the engine.
+    void handlerAlone(bool hex, std::uint64_t bytes)
+    {
+        cleanArea(hex);
+        std::string line;
+        for (int i = 0; i < 78; ++i)
+            line += static_cast<char>('!' + i % 94);
+        line += "\r\n";
+        const HWND dialog = m_dlg.GetSafeHwnd();
+        const double before = ThreadCpuSeconds();
+        std::uint64_t sent = 0;
+        while (sent < bytes) {
+            for (int i = 0; i < 4096 && sent < bytes; ++i, ++sent)
+                ::SendMessageA(dialog, WM_PORT_RXCHAR, static_cast<unsigned char>(line[sent % line.size()]), 1);
+            QCoreApplication::processEvents();
+        }
+        ProcessEventsFor(100);
+        const double cpu = ThreadCpuSeconds() - before;
+        std::printf("(d) %-11s handler alone, %llu bytes: window thread CPU %.1f ns per byte (%llu counted)\n",
+                    hex ? "hexadecimal" : "character", static_cast<unsigned long long>(bytes), cpu * 1e9 / bytes,
+                    static_cast<unsigned long long>(m_dlg.RecvCount()));
+        std::fflush(stdout);
+    }
+
 private:
     CTavrinDlg& m_dlg;
     Ui& m_ui;
@@ -436,9 +482,12 @@ int main(int argc, char** argv)
         std::printf("receive path, dialog on the %s platform%s, Qt %s\n", qPrintable(QGuiApplication::platformName()),
                     args.xvfb ? " under Xvfb" : "", qVersion());
         if (args.pacedOnly) {
-            if (args.xvfb)
+            if (args.xvfb) {
                 for (bool hex : {false, true})
                     bench.floodFromDevsim(hex, args.floodBytes);
+                for (bool hex : {false, true})
+                    bench.handlerAlone(hex, args.floodBytes);
+            }
             for (bool hex : {false, true})
                 for (int rate : {960, 3840})
                     bench.steadyStream(hex, args.cpuSeconds, rate, rate == 960);
@@ -453,6 +502,8 @@ int main(int argc, char** argv)
             for (int rate : {960, 3840})
                 bench.steadyStream(hex, args.cpuSeconds, rate, rate == 960);
         bench.memory(true, args.memoryBytes, rssBefore);
+        for (bool hex : {false, true})
+            bench.handlerAlone(hex, args.floodBytes);
         std::printf("(c) VmRSS %ld KiB at start, before any byte\n", rssAtStart);
     });
     return 0;
