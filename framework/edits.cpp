@@ -20,41 +20,27 @@ public:
     EditImpl(QWidget* widget, WndImpl* parent, int id, bool multiline)
         : WndImpl(widget, parent, id), m_multiline(multiline) {}
 
+    // Each request is answered out of line, so that the switch, taken by
+    // every message the receive area gets, costs a jump and no more.
     LRESULT classProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
         switch (msg) {
         case WM_SETTEXT:
-            setText(lParam ? reinterpret_cast<const char*>(lParam) : "");
-            if (!m_multiline)
-                notifyParent(this, EN_CHANGE);  // the platform's single-line edits report it
-            return TRUE;
+            return onSetText(lParam);
         case WM_GETTEXTLENGTH:
-            return static_cast<LRESULT>(byteLength());
+            return onGetTextLength();
         case EM_GETLINECOUNT:
-            return lineCount();
+            return onGetLineCount();
         case EM_SETSEL:
-            setSel(static_cast<int>(static_cast<LONG_PTR>(wParam)), static_cast<int>(lParam));
-            return 0;
-        case EM_GETSEL: {
-            const auto [start, end] = byteSel();
-            if (wParam)
-                *reinterpret_cast<DWORD*>(wParam) = static_cast<DWORD>(start);
-            if (lParam)
-                *reinterpret_cast<DWORD*>(lParam) = static_cast<DWORD>(end);
-            return start > 0xFFFF || end > 0xFFFF ? -1 : static_cast<LRESULT>(start | end << 16);
-        }
+            return onSetSel(wParam, lParam);
+        case EM_GETSEL:
+            return onGetSel(wParam, lParam);
         case EM_REPLACESEL:
-            replaceByteSel(lParam ? reinterpret_cast<const char*>(lParam) : "");
-            notifyParent(this, EN_CHANGE);
-            return 0;
+            return onReplaceSel(lParam);
         case EM_SCROLLCARET:
-            scrollCaret();
-            return TRUE;
+            return onScrollCaret();
         case EM_LINESCROLL:
-            if (!m_multiline)
-                return FALSE;
-            scrollLines(static_cast<int>(lParam));
-            return TRUE;
+            return onLineScroll(lParam);
         default:
             return WndImpl::classProc(msg, wParam, lParam);
         }
@@ -71,6 +57,48 @@ protected:
     virtual void scrollLines(int lines) = 0;
 
 private:
+    [[gnu::noinline]] LRESULT onSetText(LPARAM lParam)
+    {
+        setText(lParam ? reinterpret_cast<const char*>(lParam) : "");
+        if (!m_multiline)
+            notifyParent(this, EN_CHANGE);  // the platform's single-line edits report it
+        return TRUE;
+    }
+    [[gnu::noinline]] LRESULT onGetTextLength() const { return static_cast<LRESULT>(byteLength()); }
+    [[gnu::noinline]] LRESULT onGetLineCount() const { return lineCount(); }
+    [[gnu::noinline]] LRESULT onSetSel(WPARAM wParam, LPARAM lParam)
+    {
+        setSel(static_cast<int>(static_cast<LONG_PTR>(wParam)), static_cast<int>(lParam));
+        return 0;
+    }
+    [[gnu::noinline]] LRESULT onGetSel(WPARAM wParam, LPARAM lParam) const
+    {
+        const auto [start, end] = byteSel();
+        if (wParam)
+            *reinterpret_cast<DWORD*>(wParam) = static_cast<DWORD>(start);
+        if (lParam)
+            *reinterpret_cast<DWORD*>(lParam) = static_cast<DWORD>(end);
+        return start > 0xFFFF || end > 0xFFFF ? -1 : static_cast<LRESULT>(start | end << 16);
+    }
+    [[gnu::noinline]] LRESULT onReplaceSel(LPARAM lParam)
+    {
+        replaceByteSel(lParam ? reinterpret_cast<const char*>(lParam) : "");
+        notifyParent(this, EN_CHANGE);
+        return 0;
+    }
+    [[gnu::noinline]] LRESULT onScrollCaret()
+    {
+        scrollCaret();
+        return TRUE;
+    }
+    [[gnu::noinline]] LRESULT onLineScroll(LPARAM lParam)
+    {
+        if (!m_multiline)
+            return FALSE;
+        scrollLines(static_cast<int>(lParam));
+        return TRUE;
+    }
+
     void setSel(int start, int end)
     {
         if (start == -1) {
