@@ -289,7 +289,7 @@ void TextEditWidget::replaceBytes(size_t from, size_t to, std::string_view bytes
     const TextModel::Change change = m_model.replace(from, to, bytes);
     const TextLayout::Damage damage = m_layout.update(m_model.chars(), m_metric, change);
     if (change.removed != 0 || change.inserted != 0)
-        markLines(damage.first, damage.toEnd ? INT_MAX : damage.last);
+        markLines(damage.first, damage.toEnd ? INT_MAX : damage.last, damage.firstFromX);
     m_byteSelection.anchor = -1;
     scheduleRefresh();
     if (change.removed == 0 && change.inserted == 0)
@@ -606,16 +606,22 @@ QRect TextEditWidget::rowsRect(int firstLine, int lastLine) const
                  bottom - (firstLine <= m_topLine ? 0 : top));
 }
 
-void TextEditWidget::markLines(int first, int last)
+void TextEditWidget::markLines(int first, int last, int firstFromX)
 {
+    if (m_dirtyLast < m_dirtyFirst || first < m_dirtyFirst) {
+        m_dirtyFirstFromX = firstFromX;
+    } else if (first == m_dirtyFirst) {
+        m_dirtyFirstFromX = std::min(m_dirtyFirstFromX, firstFromX);
+    }
     m_dirtyFirst = m_dirtyLast < m_dirtyFirst ? first : std::min(m_dirtyFirst, first);
     m_dirtyLast = std::max(m_dirtyLast, last);
 }
 
-// The lines the selection (and the caret) covers, as it would be painted now.
+// The lines the selection covers, as it would be painted now (the caret is
+// painted on its own).
 std::pair<int, int> TextEditWidget::selectionLines() const
 {
-    if (m_layout.lineCount() == 0)
+    if (m_layout.lineCount() == 0 || m_anchor == m_caret)
         return {0, -1};
     const int first = m_layout.lineOf(std::min(selectionStart(), length()), false);
     const int last = m_anchor == m_caret && !m_caretAtLineEnd
@@ -647,11 +653,26 @@ void TextEditWidget::refresh()
         const int visibleLast = m_topLine + visibleLines();
         const int first = std::max(m_dirtyFirst, m_topLine);
         const int last = std::min(m_dirtyLast, visibleLast);
-        if (first <= last)
-            view->update(rowsRect(first, m_dirtyLast == INT_MAX ? INT_MAX : last));
+        if (first <= last) {
+            const int lastRow = m_dirtyLast == INT_MAX ? INT_MAX : last;
+            if (first == m_dirtyFirst && m_dirtyFirstFromX > 0) {
+                // Text added at a line's end: what stands left of it is
+                // painted already. A glyph may reach a little left of its
+                // place, over the one before, which is drawn again with it.
+                QRect row = rowsRect(first, first);
+                row.setLeft(std::max(0, kMarginLeft + static_cast<int>(std::floor(toPixels(m_dirtyFirstFromX)))
+                                            - m_lineHeight / 2));
+                view->update(row);
+                if (lastRow > first)
+                    view->update(rowsRect(first + 1, lastRow));
+            } else {
+                view->update(rowsRect(first, lastRow));
+            }
+        }
     }
     m_dirtyFirst = 0;
     m_dirtyLast = -1;
+    m_dirtyFirstFromX = 0;
     m_accessible.tell(this, m_caret, selectionStart(), selectionEnd());
     // The caret where it was drawn, and where it is now.
     if (hasFocus()) {
@@ -751,6 +772,25 @@ TextEditWidget::ShapedLine& TextEditWidget::shaped(int line)
     return entry;
 }
 
+// The glyphs of `run` placed from `left` to `right` (pixels from the text's
+// left edge); the run itself when that is all of them. The part refers to
+// the run's data, which must outlive it.
+static QGlyphRun glyphsWithin(const QGlyphRun& run, qreal left, qreal right)
+{
+    const QList<QPointF> positions = run.positions();
+    const auto byX = [](const QPointF& p, qreal x) { return p.x() < x; };
+    const auto begin = std::lower_bound(positions.cbegin(), positions.cend(), left, byX);
+    const auto end = std::lower_bound(begin, positions.cend(), right, byX);
+    if (begin == positions.cbegin() && end == positions.cend())
+        return run;
+    QGlyphRun part;
+    part.setRawFont(run.rawFont());
+    const QList<quint32> indexes = run.glyphIndexes();
+    const auto at = begin - positions.cbegin();
+    part.setRawData(indexes.constData() + at, positions.constData() + at, static_cast<int>(end - begin));
+    return part;
+}
+
 void TextEditWidget::paintEvent(QPaintEvent* event)
 {
     ensureLayout();
@@ -801,8 +841,13 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
             continue;
         }
         const QPointF origin(kMarginLeft, y);
-        if (!shape.glyphs.isEmpty())
-            painter.drawGlyphRun(origin, shape.glyphs);
+        // Only the glyphs that reach into what is painted of the row: the
+        // painter would rasterise every glyph of the run and clip them after.
+        const QRect needed = region.intersected(QRect(0, y, viewport()->width(), m_lineHeight)).boundingRect();
+        const QGlyphRun glyphs = glyphsWithin(shape.glyphs, needed.left() - kMarginLeft - m_lineHeight,
+                                              needed.right() + 1 - kMarginLeft + m_lineHeight);
+        if (!glyphs.isEmpty())
+            painter.drawGlyphRun(origin, glyphs);
         if (from < to) {
             const int x0 = textWidth(lineStart, from);
             const QRectF band(kMarginLeft + toPixels(x0), y, toPixels(textWidth(lineStart, to) - x0), m_lineHeight);
@@ -810,8 +855,8 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
             painter.setClipRect(band, Qt::IntersectClip);
             painter.fillRect(band, pal.color(group, QPalette::Highlight));
             painter.setPen(pal.color(group, QPalette::HighlightedText));
-            if (!shape.glyphs.isEmpty())
-                painter.drawGlyphRun(origin, shape.glyphs);
+            if (!glyphs.isEmpty())
+                painter.drawGlyphRun(origin, glyphs);
             painter.restore();
         }
     }

@@ -209,7 +209,9 @@ private:
     void showTopLine();
     QRect caretRect() const;
     QRect rowsRect(int firstLine, int lastLine) const;
-    void markLines(int first, int last);
+    // Lines to repaint at the next refresh; `first` only from `firstFromX`
+    // (in 1/64 pixel) on.
+    void markLines(int first, int last, int firstFromX = 0);
     std::pair<int, int> selectionLines() const;
     void scheduleRefresh();
     void refresh();
@@ -268,6 +270,7 @@ private:
     bool m_syncingScrollBar = false;
     int m_dirtyFirst = 0;    // lines to repaint at the next refresh
     int m_dirtyLast = -1;
+    int m_dirtyFirstFromX = 0;
     std::pair<int, int> m_paintedSelection{0, -1};  // lines the selection may show on
     QRect m_shownCaret;      // where the caret was drawn
     FrameRequest m_frame{this, [this] { refresh(); }};

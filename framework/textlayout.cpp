@@ -17,17 +17,24 @@ int TextLayout::scan(const std::u16string& text, const TextMetric& metric, Scan&
     for (; at.pos < size; ++at.pos) {
         const int i = at.pos;
         const char16_t c = text[static_cast<size_t>(i)];
-        if (c == u'\n')
+        if (c == u'\n') {
+            at.breakX = at.x;
             return i + 1;
+        }
         const int w = metric.widthAt(c, at.x);
         if (isBlank(c)) {
             // Blanks never wrap: they hang past the edge.
             at.x += w;
             at.wordStart = i + 1;
+            at.wordX = at.x;
             continue;
         }
-        if (at.x + w > m_width && i > at.start)
-            return at.wordStart > at.start ? at.wordStart : i;  // the word moves down whole, or breaks here
+        if (at.x + w > m_width && i > at.start) {
+            // The word moves down whole, or breaks here.
+            const bool wholeWord = at.wordStart > at.start;
+            at.breakX = wholeWord ? at.wordX : at.x;
+            return wholeWord ? at.wordStart : i;
+        }
         at.x += w;
     }
     return -1;
@@ -63,15 +70,21 @@ TextLayout::Damage TextLayout::append(const std::u16string& text, const TextMetr
     // The last line's scan goes on over the new characters: what it decided
     // before them stands, as the lines before it stand.
     const int last = lineCount() - 1;
-    if (!m_tailValid || m_tail.pos != static_cast<int>(text.size()) - inserted)
+    if (!m_tailValid || m_tail.pos != static_cast<int>(text.size()) - inserted) {
         layOutTail(text, metric, last);  // once after an edit elsewhere
-    else
-        for (int start; (start = scan(text, metric, m_tail)) >= 0;) {
-            m_starts.push_back(start);
-            m_tail = Scan{start, start, 0, start};
-        }
+        return {last, lineCount() - 1, lineCount() - 1 != last};
+    }
+    // What the last line showed stands up to where the new characters go,
+    // or where it now breaks, if that is before.
+    int fromX = m_tail.x;
+    for (int start; (start = scan(text, metric, m_tail)) >= 0;) {
+        if (static_cast<int>(m_starts.size()) - 1 == last)
+            fromX = std::min(fromX, m_tail.breakX);
+        m_starts.push_back(start);
+        m_tail = Scan{start, start, 0, start};
+    }
     // New lines move nothing: there is nothing after them.
-    return {last, lineCount() - 1, lineCount() - 1 != last};
+    return {last, lineCount() - 1, lineCount() - 1 != last, fromX};
 }
 
 TextLayout::Damage TextLayout::update(const std::u16string& text, const TextMetric& metric,

@@ -43,6 +43,8 @@ public:
         int first = 0;
         int last = -1;
         bool toEnd = false;
+        // Where on `first` the change begins: what is left of it stands.
+        int firstFromX = 0;
     };
 
     // Lays out the whole text.
@@ -63,12 +65,15 @@ public:
 
 private:
     // A line's scan so far: the line's start, the next character to look at,
-    // the width up to it and where the last word began.
+    // the width up to it and where the last word began, and at what width.
+    // Once the line ends, breakX is the width of what stays on it.
     struct Scan {
         int start = 0;
         int pos = 0;
         int x = 0;
         int wordStart = 0;
+        int wordX = 0;
+        int breakX = 0;
     };
     // Goes on with a line's scan; the start of the next line, or -1 when the
     // line runs to the end of the text (`at` then stands at the end).

@@ -109,6 +109,7 @@ TEST(TextModelAndLayout, FollowRandomChangesAsAFreshDecodingAndWrapWould)
             const size_t a = step % 3 ? size : random() % (size + 1);
             const size_t b = step % 3 ? size : random() % (size + 1);
             const std::vector<int> before = LinesOf(layout);
+            const std::u16string charsBefore = model.chars();
             const TextModel::Change change =
                 model.replace(std::min(a, b), std::max(a, b), randomBytes(step % 3 ? 1 : random() % 6));
             const TextLayout::Damage damage = layout.update(model.chars(), metric, change);
@@ -134,6 +135,16 @@ TEST(TextModelAndLayout, FollowRandomChangesAsAFreshDecodingAndWrapWould)
             ASSERT_EQ(LinesOf(layout), after);
             for (int line = 0; line < damage.first; ++line)
                 ASSERT_EQ(after[static_cast<size_t>(line)], before[static_cast<size_t>(line)]);
+            // Left of firstFromX the first damaged line shows what it showed.
+            if (damage.firstFromX > 0) {
+                const auto first = static_cast<size_t>(damage.first);
+                ASSERT_EQ(after[first], before[first]);
+                for (int i = after[first], x = 0; x < damage.firstFromX; ++i) {
+                    ASSERT_LT(i, static_cast<int>(charsBefore.size()));
+                    ASSERT_EQ(model.chars()[static_cast<size_t>(i)], charsBefore[static_cast<size_t>(i)]) << i;
+                    x += metric.widthAt(charsBefore[static_cast<size_t>(i)], x);
+                }
+            }
             if (!damage.toEnd) {
                 ASSERT_EQ(before.size(), after.size());
                 for (int line = damage.last + 1; line < static_cast<int>(after.size()); ++line)
