@@ -624,9 +624,7 @@ std::pair<int, int> TextEditWidget::selectionLines() const
     if (m_layout.lineCount() == 0 || m_anchor == m_caret)
         return {0, -1};
     const int first = m_layout.lineOf(std::min(selectionStart(), length()), false);
-    const int last = m_anchor == m_caret && !m_caretAtLineEnd
-        ? first
-        : m_layout.lineOf(std::min(selectionEnd(), length()), m_caretAtLineEnd);
+    const int last = m_layout.lineOf(std::min(selectionEnd(), length()), m_caretAtLineEnd);
     return {std::max(0, std::min(first, last) - (m_caretAtLineEnd ? 1 : 0)), std::max(first, last)};
 }
 
