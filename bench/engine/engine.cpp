@@ -34,6 +34,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "bench/support/process.h"
 #include "framework/afxwin.h"
 #include "platform/faults.h"
 #include "serial/commport.h"
@@ -70,13 +71,6 @@ protected:
 BEGIN_MESSAGE_MAP(COwnerDlg, CDialog)
     ON_MESSAGE(WM_PORT_RXCHAR, &COwnerDlg::OnRxChar)
 END_MESSAGE_MAP()
-
-double CpuSeconds(clockid_t clock)
-{
-    timespec t{};
-    clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 std::set<std::string> Tasks()
 {
@@ -184,17 +178,17 @@ void MeasureFlood(COwnerDlg& d, int master, size_t floodBytes)
 {
     const std::string flood(floodBytes, 'x');
     double deviceCpu = 0;
-    const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double cpuBefore = benchsupport::CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::thread device([&] {
         WriteAll(master, flood.data(), flood.size());
-        deviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        deviceCpu = benchsupport::ThreadCpuSeconds();
     });
     const unsigned long before = d.m_nReceived;
     AfxWaitServingMessages([&] { return d.m_nReceived >= before + floodBytes; });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     device.join();
-    const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - deviceCpu;
+    const double cpu = benchsupport::CpuSeconds() - cpuBefore - deviceCpu;
     std::printf("(a) flood of %zu bytes to an empty handler: %.0f bytes/s (%.3f s)\n", floodBytes,
                 static_cast<double>(floodBytes) / seconds, seconds);
     std::printf("(c) CPU per received byte: %.2f us (%.3f s of CPU for the flood, device excluded)\n",
@@ -212,7 +206,7 @@ void MeasurePaced(COwnerDlg& d, int master, const std::set<std::string>& engine,
     const std::set<std::string> window = {std::to_string(gettid())};
     const ThreadCounts windowBefore = CountsOf(window);
     double deviceCpu = 0;
-    const double cpuBefore = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double cpuBefore = benchsupport::CpuSeconds();
     std::thread pacer([&] {
         const char burst[kBurst] = {};
         timespec next{};
@@ -224,12 +218,12 @@ void MeasurePaced(COwnerDlg& d, int master, const std::set<std::string>& engine,
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
             WriteAll(master, burst, sizeof burst);
         }
-        deviceCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        deviceCpu = benchsupport::ThreadCpuSeconds();
     });
     AfxWaitServingMessages(
         [&] { return d.m_nReceived >= receivedBefore + static_cast<unsigned long>(bursts) * kBurst; });
     pacer.join();
-    const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore - deviceCpu;
+    const double cpu = benchsupport::CpuSeconds() - cpuBefore - deviceCpu;
     const ThreadCounts engineAfter = CountsOf(engine);
     const ThreadCounts windowAfter = CountsOf(window);
     std::printf("(d) %d bursts of %d bytes at 960 B/s, per burst: %.1f us of CPU in all (engine's threads "

@@ -12,9 +12,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <thread>
 
+#include "bench/support/process.h"
 #include "framework/afxwin.h"
 
 namespace {
@@ -27,13 +27,6 @@ const AfxDlgTemplate kDialogs[] = {
     {kIddBench, "bench", WS_POPUP | WS_CAPTION, 0, false, 0, 0, 100, 50, nullptr, 0, nullptr, 0},
 };
 const AfxResourceModule kModule = {kDialogs, 1, nullptr, 0, nullptr, 0, nullptr, 0};
-
-double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 class CBenchDlg : public CDialog {
 public:
@@ -102,7 +95,7 @@ private:
         using Clock = std::chrono::steady_clock;
         const auto period = std::chrono::nanoseconds(1'000'000'000 / rate);
         const int count = rate * m_pacedSeconds;
-        const double cpuStart = cpuSeconds();
+        const double cpuStart = benchsupport::CpuSeconds();
         const auto pacedStart = Clock::now();
         auto next = pacedStart;
         for (int i = 0; i < count; ++i) {
@@ -111,7 +104,7 @@ private:
             send(i);
         }
         const double wall = std::chrono::duration<double>(Clock::now() - pacedStart).count();
-        const double cpu = cpuSeconds() - cpuStart;
+        const double cpu = benchsupport::CpuSeconds() - cpuStart;
         std::printf("paced: %d hand-offs at %d/s in %.2f s: process CPU %.1f %% of one core\n", count, rate, wall,
                     100.0 * cpu / wall);
     }

@@ -42,7 +42,6 @@
 #include <optional>
 #include <string>
 #include <cstring>
-#include <ctime>
 #include <thread>
 #include <unistd.h>
 
@@ -69,16 +68,7 @@ using testsupport::WaitUntil;
 using benchsupport::CpuSeconds;
 using benchsupport::ProcessCpuSeconds;
 using benchsupport::ResidentKiB;
-
-double ThreadCpuSeconds()
-{
-    timespec ts{};
-    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) {
-        std::perror("clock_gettime");
-        std::exit(1);
-    }
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+using benchsupport::ThreadCpuSeconds;
 
 double Seconds(Clock::duration d)
 {

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace benchsupport {
@@ -50,6 +51,14 @@ double CpuSeconds()
         return -1;
     auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
     return sec(usage.ru_utime) + sec(usage.ru_stime);
+}
+
+double ThreadCpuSeconds()
+{
+    timespec t{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0)
+        return -1;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 double ProcessCpuSeconds(pid_t pid)

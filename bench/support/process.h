@@ -11,6 +11,8 @@ namespace benchsupport {
 long ResidentKiB();
 // CPU seconds (user and system, all threads) of this process.
 double CpuSeconds();
+// CPU seconds of the calling thread.
+double ThreadCpuSeconds();
 // CPU seconds (user and system, all threads) of another process.
 double ProcessCpuSeconds(pid_t pid);
 // Descriptors this process holds open (the one used to count them left out).
