@@ -8,6 +8,12 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
+// Printable ASCII, LF and TAB are shown as themselves.
+bool standsForItself(unsigned b)
+{
+    return (b >= 0x20 && b < 0x7F) || b == '\n' || b == '\t';
+}
+
 } // namespace
 
 size_t AfxDecodeChar(std::string_view bytes, bool final, char16_t* out)
@@ -15,6 +21,10 @@ size_t AfxDecodeChar(std::string_view bytes, bool final, char16_t* out)
     if (bytes.empty())
         return 0;
     const unsigned b = static_cast<unsigned char>(bytes[0]);
+    if (standsForItself(b)) {
+        *out = static_cast<char16_t>(b);
+        return 1;
+    }
     if (b == '\r') {
         // A last CR is a line break at once; an LF that follows joins it, and
         // the pair stays one line break.
@@ -36,14 +46,10 @@ size_t AfxDecodeChar(std::string_view bytes, bool final, char16_t* out)
         *out = AfxGbkPair(b, trail);
         return 2;
     }
-    if (b == '\n' || b == '\t')
-        *out = static_cast<char16_t>(b);
-    else if (b < 0x20)
+    if (b < 0x20)
         *out = static_cast<char16_t>(0x2400 + b);
     else if (b == 0x7F)
         *out = u'\u2421';
-    else if (b < 0x80)
-        *out = static_cast<char16_t>(b);
     else if (b == 0x80)
         *out = AfxGbkEuro();
     else
@@ -136,9 +142,9 @@ TextModel::Change TextModel::appendSettled(std::string_view bytes)
     size_t pos = m_decodedEnd;
     char16_t c = 0;
     for (size_t n; pos < all.size(); pos += n) {
-        // Printable ASCII and LF stand for themselves.
-        if (const auto b = static_cast<unsigned char>(all[pos]); (b >= 0x20 && b < 0x7F) || b == '\n') {
-            c = b;
+        // The common case without the decoder's other rules.
+        if (const unsigned b = static_cast<unsigned char>(all[pos]); standsForItself(b)) {
+            c = static_cast<char16_t>(b);
             n = 1;
         } else if ((n = AfxDecodeChar(all.substr(pos), false, &c)) == 0) {
             break;
