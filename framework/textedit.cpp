@@ -232,7 +232,7 @@ void TextEditWidget::listenersChanged()
 // Out of line: ensureLayout, asked with every change and count, only checks.
 [[gnu::noinline]] bool TextEditWidget::updateLayoutInputs()
 {
-    const Geometry geometry{width(), frameWidth(), verticalScrollBarPolicy()};
+    const Geometry geometry = currentGeometry();
     const bool fontChanged = m_fontDirty;
     if (m_fontDirty) {
         m_layoutFont = font();
@@ -266,7 +266,7 @@ void TextEditWidget::ensureLayout()
 {
     // A hidden widget gets no resize events, yet its lines must be counted
     // at its current width: compare the inputs on every use instead.
-    if (!m_fontDirty && Geometry{width(), frameWidth(), verticalScrollBarPolicy()} == m_geometry)
+    if (!m_fontDirty && currentGeometry() == m_geometry)
         return;
     if (!updateLayoutInputs())
         return;
@@ -819,7 +819,11 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
         if (line >= count)
             break;
         const int y = kMarginTop + row * m_lineHeight;
-        if (!region.intersects(QRect(0, y, viewport()->width(), m_lineHeight)))
+        // What is painted of the row: the glyphs drawn are those that reach
+        // into it, as the painter would rasterise every glyph of a run and
+        // clip them after.
+        const QRect needed = region.intersected(QRect(0, y, viewport()->width(), m_lineHeight)).boundingRect();
+        if (needed.isEmpty())
             continue;
         const int lineStart = m_layout.lineStart(line);
         const int from = std::max(selStart, lineStart);
@@ -839,9 +843,6 @@ void TextEditWidget::paintEvent(QPaintEvent* event)
             continue;
         }
         const QPointF origin(kMarginLeft, y);
-        // Only the glyphs that reach into what is painted of the row: the
-        // painter would rasterise every glyph of the run and clip them after.
-        const QRect needed = region.intersected(QRect(0, y, viewport()->width(), m_lineHeight)).boundingRect();
         const QGlyphRun glyphs = glyphsWithin(shape.glyphs, needed.left() - kMarginLeft - m_lineHeight,
                                               needed.right() + 1 - kMarginLeft + m_lineHeight);
         if (!glyphs.isEmpty())

@@ -182,6 +182,7 @@ private:
         Qt::ScrollBarPolicy policy = Qt::ScrollBarAsNeeded;
         bool operator==(const Geometry&) const = default;
     };
+    Geometry currentGeometry() const { return {width(), frameWidth(), verticalScrollBarPolicy()}; }
 
     // A line ready to draw, kept while its text stays the same: the font's
     // glyphs at the layout's positions, or, when the font lacks a character,
